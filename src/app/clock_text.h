@@ -1,0 +1,12 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+
+namespace app {
+
+// The status-bar clock: the short date, a space and the long time in the user's LC_TIME
+// formats; exactly midnight shows the date alone. Bytes in the locale's encoding.
+std::string clockText(std::time_t when);
+
+}  // namespace app

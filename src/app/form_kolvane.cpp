@@ -1,0 +1,288 @@
+#include "app/form_kolvane.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "app/clock_text.h"
+#include "app/error_display.h"
+#include "app/fonts.h"
+#include "app/int_text.h"
+#include "app/key_hotspot.h"
+#include "remote/key_table.h"
+
+namespace {
+
+constexpr QSize kClientSize(514, 554);
+const QColor kSwitchOn(0, 128, 0);
+const QColor kSwitchOff(0, 0, 0);
+constexpr std::int32_t kDataBits = 8;
+constexpr std::int32_t kNoParity = 0;
+constexpr std::int32_t kOneStopBit = 1;
+
+void pauseAndProcessEvents() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QCoreApplication::processEvents();
+}
+
+QString fromLocal8Bit(std::string_view bytes) {
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace
+
+TFormKolvane::TFormKolvane(QWidget* parent)
+    : QMainWindow(parent),
+      sender_(link_, pauseAndProcessEvents),
+      errorDisplay_([this](const QString& message) { app::showErrorBox(this, message); }) {
+    app::registerFontSubstitutions();
+    setObjectName(QStringLiteral("FormKolvane"));
+    setWindowTitle(QStringLiteral("Kolvane  Demo"));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+
+    buildControls();
+    buildTimers();
+    connectHandlers();
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize, available));
+    FormCreate();
+}
+
+TFormKolvane::~TFormKolvane() = default;
+
+template <typename Signal, typename Sender>
+void TFormKolvane::connectGuarded(Sender* sender, Signal signal, void (TFormKolvane::*handler)()) {
+    connect(sender, signal, this, [this, handler] { runGuarded(handler); });
+}
+
+void TFormKolvane::runGuarded(void (TFormKolvane::*handler)()) {
+    try {
+        (this->*handler)();
+    } catch (...) {
+        errorDisplay_(app::messageOf(std::current_exception()));
+    }
+}
+
+void TFormKolvane::connectHandlers() {
+    connectGuarded(Timer1, &QTimer::timeout, &TFormKolvane::Timer1Timer);
+    connectGuarded(TimerRs232, &QTimer::timeout, &TFormKolvane::TimerRs232Timer);
+    connectGuarded(TimerSearcgDevice, &QTimer::timeout, &TFormKolvane::TimerSearcgDeviceTimer);
+    connectGuarded(ButtonClear, &QPushButton::clicked, &TFormKolvane::ButtonClearClick);
+    connectGuarded(BitBtnRS232, &QPushButton::clicked, &TFormKolvane::BitBtnRS232Click);
+    connectGuarded(ComboBoxBaudrate, &QComboBox::currentTextChanged,
+                   &TFormKolvane::ComboBoxBaudrateChange);
+    connectGuarded(ButtonRs232Read, &QPushButton::clicked, &TFormKolvane::ButtonRs232ReadClick);
+    connectGuarded(ButtonConvert, &QPushButton::clicked, &TFormKolvane::ButtonConvertClick);
+    connectGuarded(Button1, &QPushButton::clicked, &TFormKolvane::Button1Click);
+    connectGuarded(Button2, &QPushButton::clicked, &TFormKolvane::Button2Click);
+    connectGuarded(ButtonSearchDevice, &QPushButton::clicked,
+                   &TFormKolvane::ButtonSearchDeviceClick);
+    static constexpr std::array<void (TFormKolvane::*)(), remote::kHotspotCount> kImageClick = {
+        &TFormKolvane::Image1Click,  &TFormKolvane::Image2Click,  &TFormKolvane::Image3Click,
+        &TFormKolvane::Image4Click,  &TFormKolvane::Image5Click,  &TFormKolvane::Image6Click,
+        &TFormKolvane::Image7Click,  &TFormKolvane::Image8Click,  &TFormKolvane::Image9Click,
+        &TFormKolvane::Image10Click, &TFormKolvane::Image11Click, &TFormKolvane::Image12Click,
+        &TFormKolvane::Image13Click, &TFormKolvane::Image14Click, &TFormKolvane::Image15Click,
+        &TFormKolvane::Image16Click, &TFormKolvane::Image17Click, &TFormKolvane::Image18Click,
+        &TFormKolvane::Image19Click, &TFormKolvane::Image20Click, &TFormKolvane::Image21Click,
+    };
+    for (std::size_t i = 0; i < Image.size(); ++i) {
+        connectGuarded(Image[i], &app::KeyHotspot::clicked, kImageClick[i]);
+    }
+}
+
+void TFormKolvane::FormCreate() {
+    rx_.FormCreate();
+}
+
+void TFormKolvane::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) {
+        runGuarded(&TFormKolvane::FormShow);
+    }
+}
+
+void TFormKolvane::FormShow() {
+    Timer1Timer();
+    ComboBoxBaudrateChange();
+}
+
+void TFormKolvane::Timer1Timer() {
+    StatusPanel0->setText(fromLocal8Bit(app::clockText(std::time(nullptr))));
+}
+
+void TFormKolvane::ButtonClearClick() {
+    Memo1->clear();
+}
+
+void TFormKolvane::appendLog(const QString& line) {
+    Memo1->appendPlainText(line);
+}
+
+void TFormKolvane::appendLogBytes(std::string_view bytes) {
+    appendLog(fromLocal8Bit(bytes));
+}
+
+// The port switch.
+
+std::string TFormKolvane::portPath() const {
+    return "//./" + EditCOMport->text().toLocal8Bit().toStdString();
+}
+
+void TFormKolvane::setSwitchColour(const QColor& colour) {
+    QPalette p = BitBtnRS232->palette();
+    p.setColor(QPalette::ButtonText, colour);
+    BitBtnRS232->setPalette(p);
+}
+
+void TFormKolvane::showPortOn(const std::string& path) {
+    link_.setComPortPath(path);
+    BitBtnRS232->setText(QStringLiteral("RS232 ON"));
+    appendLog(EditCOMport->text() + QStringLiteral(" RS232 ON"));
+    setSwitchColour(kSwitchOn);
+}
+
+void TFormKolvane::closePortShowingOff() {
+    link_.Rs232Control(false, link_.ComPortPath(), link_.BaudRate(), kDataBits, kNoParity,
+                       kOneStopBit);
+    BitBtnRS232->setText(QStringLiteral("RS232 OFF"));
+    appendLog(EditCOMport->text() + QStringLiteral(" RS232 OFF"));
+    setSwitchColour(kSwitchOff);
+}
+
+void TFormKolvane::BitBtnRS232Click() {
+    if (link_.ComOpened()) {
+        closePortShowingOff();
+        return;
+    }
+    const std::string path = portPath();
+    link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit);
+    if (link_.ComOpened()) {
+        showPortOn(path);
+        QCoreApplication::processEvents();
+    } else {
+        appendLog(QStringLiteral("RS232 Open Error. "));
+    }
+}
+
+void TFormKolvane::ComboBoxBaudrateChange() {
+    link_.setBaudRate(app::textToInt(ComboBoxBaudrate->currentText().toStdString()));
+}
+
+// Receiving.
+
+void TFormKolvane::TimerRs232Timer() {
+    if (link_.ComOpened()) {
+        ButtonRs232ReadClick();
+    }
+}
+
+void TFormKolvane::ButtonRs232ReadClick() {
+    serial::pollReceiver(link_, rx_, [this](std::string_view bytes) { appendLogBytes(bytes); });
+}
+
+// Sending.
+
+void TFormKolvane::ButtonConvertClick() {
+    const QByteArray text = EditSend->text().toLocal8Bit();
+    const auto frame = remote::CommandFrame::fromText(
+        std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    if (link_.ComOpened()) {
+        sender_.sendFrame(frame);
+    }
+}
+
+void TFormKolvane::keyClick(int hotspot) {
+    const std::string_view command = remote::keyByHotspot(hotspot).commandText;
+    EditSend->setText(QString::fromLatin1(command.data(), static_cast<qsizetype>(command.size())));
+    ButtonConvertClick();
+}
+
+void TFormKolvane::Image6Click() {
+    appendLog(QStringLiteral("Reserved"));
+}
+
+void TFormKolvane::Button1Click() {
+    const QByteArray text = EditChar->text().toLocal8Bit();
+    const auto byte = static_cast<std::uint8_t>(text.isEmpty() ? 0 : text.front());
+    if (link_.ComOpened()) {
+        sender_.sendBytes({byte});
+    }
+}
+
+void TFormKolvane::Button2Click() {
+    if (link_.ComOpened()) {
+        sender_.sendBytes({0x0A});
+    }
+}
+
+// Device search.
+
+void TFormKolvane::ButtonSearchDeviceClick() {
+    rx_.setDeviceFound(0);
+    rx_.setSearchMode(1);
+    search_.restart();
+    if (link_.ComOpened()) {
+        BitBtnRS232Click();
+    } else {
+        TimerSearcgDevice->start();
+    }
+}
+
+void TFormKolvane::TimerSearcgDeviceTimer() {
+    search_.tick(*this);
+}
+
+bool TFormKolvane::comOpened() const {
+    return link_.ComOpened();
+}
+bool TFormKolvane::deviceFound() const {
+    return rx_.DeviceFound() == 1;
+}
+void TFormKolvane::sendProbe() {
+    ButtonConvertClick();
+}
+std::string TFormKolvane::portText() const {
+    return EditCOMport->text().toStdString();
+}
+void TFormKolvane::setPortText(const std::string& text) {
+    EditCOMport->setText(QString::fromStdString(text));
+}
+void TFormKolvane::logLine(const std::string& line) {
+    appendLog(QString::fromStdString(line));
+}
+bool TFormKolvane::openPortQuietly() {
+    const std::string path = portPath();
+    if (!link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit)) {
+        return false;
+    }
+    showPortOn(path);
+    return true;
+}
+void TFormKolvane::setProbeCommand() {
+    EditSend->setText(QString::fromLatin1(remote::kProbeCommand.data(),
+                                          static_cast<qsizetype>(remote::kProbeCommand.size())));
+}
+void TFormKolvane::setTimerInterval(int milliseconds) {
+    TimerSearcgDevice->setInterval(milliseconds);
+}
+void TFormKolvane::stopTimer() {
+    TimerSearcgDevice->stop();
+}

@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "remote/command_sender.h"
+#include "search/device_search.h"
+#include "serial/receive_poller.h"
+#include "serial/serial_link.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace app {
+class KeyHotspot;
+}
+
+// The one window: the remote picture with its keys, the port switch, the log and the
+// search. Every piece of work is one of its handlers, run by the event loop.
+class TFormKolvane : public QMainWindow, private search::SearchHost {
+    Q_OBJECT
+public:
+    explicit TFormKolvane(QWidget* parent = nullptr);
+    ~TFormKolvane() override;
+
+    // Where a failing handler's message goes; the stop-icon message box unless replaced.
+    using ErrorDisplay = std::function<void(const QString& message)>;
+    void setErrorDisplay(ErrorDisplay display) { errorDisplay_ = std::move(display); }
+
+    const serial::SerialLink& link() const { return link_; }
+    const serial::ReceiveState& receiveState() const { return rx_; }
+    const search::DeviceSearch& deviceSearch() const { return search_; }
+    const remote::CommandSender& sender() const { return sender_; }
+
+public slots:
+    void FormShow();
+    void Timer1Timer();
+    void ButtonClearClick();
+
+    void BitBtnRS232Click();
+    void ComboBoxBaudrateChange();
+
+    void TimerRs232Timer();
+    void ButtonRs232ReadClick();
+
+    void ButtonConvertClick();
+    void Image1Click() { keyClick(1); }
+    void Image2Click() { keyClick(2); }
+    void Image3Click() { keyClick(3); }
+    void Image4Click() { keyClick(4); }
+    void Image5Click() { keyClick(5); }
+    void Image6Click();
+    void Image7Click() { keyClick(7); }
+    void Image8Click() { keyClick(8); }
+    void Image9Click() { keyClick(9); }
+    void Image10Click() { keyClick(10); }
+    void Image11Click() { keyClick(11); }
+    void Image12Click() { keyClick(12); }
+    void Image13Click() { keyClick(13); }
+    void Image14Click() { keyClick(14); }
+    void Image15Click() { keyClick(15); }
+    void Image16Click() { keyClick(16); }
+    void Image17Click() { keyClick(17); }
+    void Image18Click() { keyClick(18); }
+    void Image19Click() { keyClick(19); }
+    void Image20Click() { keyClick(20); }
+    void Image21Click() { keyClick(21); }
+    void Button1Click();
+    void Button2Click();
+
+    void ButtonSearchDeviceClick();
+    void TimerSearcgDeviceTimer();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    void buildControls();
+    void buildTimers();
+    void connectHandlers();
+    void loadPicture();
+
+    // Runs a handler; whatever it throws goes to the error display and the program goes on.
+    void runGuarded(void (TFormKolvane::*handler)());
+    template <typename Signal, typename Sender>
+    void connectGuarded(Sender* sender, Signal signal, void (TFormKolvane::*handler)());
+
+    void keyClick(int hotspot);
+    void appendLog(const QString& line);
+    void appendLogBytes(std::string_view bytes);
+    std::string portPath() const;
+    void showPortOn(const std::string& path);
+    void setSwitchColour(const QColor& colour);
+
+    // The search's view of the window.
+    bool comOpened() const override;
+    bool deviceFound() const override;
+    void sendProbe() override;
+    std::string portText() const override;
+    void setPortText(const std::string& text) override;
+    void logLine(const std::string& line) override;
+    bool openPortQuietly() override;
+    void closePortShowingOff() override;
+    void setProbeCommand() override;
+    void setTimerInterval(int milliseconds) override;
+    void stopTimer() override;
+
+    serial::SerialLink link_;
+    serial::ReceiveState rx_;
+    search::DeviceSearch search_;
+    remote::CommandSender sender_;
+    ErrorDisplay errorDisplay_;
+
+    QLabel* ImagePanel = nullptr;
+    std::array<app::KeyHotspot*, 21> Image{};
+    QPushButton* ButtonSearchDevice = nullptr;
+    QLineEdit* EditCOMport = nullptr;
+    QPushButton* BitBtnRS232 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPushButton* ButtonClear = nullptr;
+    QLineEdit* EditSend = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* ButtonConvert = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    QLabel* Label7 = nullptr;
+    QComboBox* ComboBoxBaudrate = nullptr;
+    QPushButton* ButtonRs232Read = nullptr;
+    QLineEdit* EditChar = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* TimerRs232 = nullptr;
+    QTimer* TimerSearcgDevice = nullptr;
+};

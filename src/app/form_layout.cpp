@@ -1,0 +1,180 @@
+// The window's controls, placed as the layout gives them at 96 dpi.
+#include <QComboBox>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "app/form_kolvane.h"
+#include "app/jpeg_image.h"
+#include "app/key_hotspot.h"
+#include "remote/key_table.h"
+
+namespace {
+
+const QString kMingFont = QStringLiteral("新細明體");
+
+QFont pixelFont(const QString& family, int pixels, bool bold = false) {
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+template <typename Widget>
+Widget* place(Widget* widget, const char* name, int left, int top, int width, int height) {
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+struct HotspotPlace {
+    int left;
+    int top;
+};
+
+constexpr std::array<HotspotPlace, remote::kHotspotCount> kHotspots = {{
+    {6, 18},  {85, 18},  {164, 18},   //
+    {4, 89},  {85, 89},  {164, 89},   //
+    {4, 161}, {85, 161}, {164, 161},  //
+    {4, 233}, {85, 233}, {164, 233},  //
+    {4, 304}, {85, 304}, {164, 304},  //
+    {4, 376}, {85, 376}, {164, 376},  //
+    {6, 448}, {85, 448}, {164, 448},
+}};
+constexpr int kHotspotSide = 68;
+
+}  // namespace
+
+void TFormKolvane::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    setCentralWidget(client);
+
+    ImagePanel = place(new QLabel(client), "ImagePanel", 0, 0, 240, 520);
+    loadPicture();
+    for (std::size_t i = 0; i < Image.size(); ++i) {
+        const remote::RemoteKey& key = remote::RemoteKeyTable[i];
+        Image[i] = place(
+            new app::KeyHotspot(QString::fromLatin1(key.hint.data(), int(key.hint.size())), client),
+            "", kHotspots[i].left, kHotspots[i].top, kHotspotSide, kHotspotSide);
+        Image[i]->setObjectName(QStringLiteral("Image%1").arg(key.hotspot));
+    }
+
+    ButtonSearchDevice = place(new QPushButton(QStringLiteral(" Search Device >>"), client),
+                               "ButtonSearchDevice", 256, 8, 110, 25);
+    ButtonSearchDevice->setFont(pixelFont(kMingFont, 13, true));
+
+    EditCOMport =
+        place(new QLineEdit(QStringLiteral("COM6"), client), "EditCOMport", 368, 10, 49, 21);
+    EditCOMport->setFont(pixelFont(kMingFont, 13));
+
+    BitBtnRS232 =
+        place(new QPushButton(QStringLiteral("RS232 OFF"), client), "BitBtnRS232", 416, 8, 86, 25);
+    BitBtnRS232->setFont(pixelFont(QStringLiteral("Arial"), 15, true));
+    BitBtnRS232->setCursor(Qt::PointingHandCursor);
+    setSwitchColour(palette().color(QPalette::WindowText));
+
+    Memo1 = place(new QPlainTextEdit(client), "Memo1", 248, 32, 257, 449);
+    Memo1->setFont(pixelFont(kMingFont, 13));
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+
+    ButtonClear =
+        place(new QPushButton(QStringLiteral("清除"), client), "ButtonClear", 248, 496, 75, 25);
+    ButtonClear->setFont(pixelFont(kMingFont, 16));
+    ButtonClear->setCursor(Qt::PointingHandCursor);
+
+    EditSend = place(new QLineEdit(QStringLiteral("G46g"), client), "EditSend", 328, 496, 41, 21);
+
+    Label1 = place(new QLabel(QStringLiteral("0x0A"), client), "Label1", 368, 498, 27, 13);
+    Label1->setFont(pixelFont(kMingFont, 13));
+
+    ButtonConvert = place(new QPushButton(QStringLiteral("Send CMD"), client), "ButtonConvert", 408,
+                          496, 75, 25);
+    ButtonConvert->setCursor(Qt::PointingHandCursor);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(19);
+    StatusPanel0 = new QLabel(StatusBar1);
+    StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setFixedWidth(140);
+    StatusPanel1 = new QLabel(StatusBar1);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusPanel1->setFixedWidth(50);
+    StatusBar1->addWidget(StatusPanel0);
+    StatusBar1->addWidget(StatusPanel1);
+    setStatusBar(StatusBar1);
+
+    // Controls kept for their values and handlers; never shown.
+    Label7 = place(new QLabel(QStringLiteral("Baudrate"), client), "Label7", 560, 16, 56, 16);
+    Label7->setFont(pixelFont(kMingFont, 16));
+    ComboBoxBaudrate = place(new QComboBox(client), "ComboBoxBaudrate", 620, 16, 68, 24);
+    ComboBoxBaudrate->setFont(pixelFont(kMingFont, 16));
+    ComboBoxBaudrate->setEditable(true);
+    ComboBoxBaudrate->addItems({QStringLiteral("2400"), QStringLiteral("4800"),
+                                QStringLiteral("9600"), QStringLiteral("19200"),
+                                QStringLiteral("38400"), QStringLiteral("57600"),
+                                QStringLiteral("115200")});
+    ComboBoxBaudrate->setCurrentIndex(2);
+    ButtonRs232Read = place(new QPushButton(QStringLiteral("Rs232Read"), client), "ButtonRs232Read",
+                            672, 128, 75, 25);
+    EditChar = place(new QLineEdit(QStringLiteral("G"), client), "EditChar", 672, 160, 89, 21);
+    Button1 =
+        place(new QPushButton(QStringLiteral("Send CMD"), client), "Button1", 672, 192, 75, 25);
+    Button2 =
+        place(new QPushButton(QStringLiteral("Send CMD"), client), "Button2", 672, 224, 75, 25);
+    for (QWidget* hidden : std::initializer_list<QWidget*>{
+             Label7, ComboBoxBaudrate, ButtonRs232Read, EditChar, Button1, Button2}) {
+        hidden->hide();
+    }
+
+    // Tab order as laid out: 0 "Send CMD" first, 12 the search button last.
+    const std::initializer_list<QWidget*> tabOrder = {
+        ButtonConvert, BitBtnRS232, Memo1,   ButtonClear, ButtonRs232Read,  EditCOMport,
+        EditSend,      EditChar,    Button1, Button2,     ComboBoxBaudrate, ButtonSearchDevice};
+    QWidget* previous = nullptr;
+    for (QWidget* w : tabOrder) {
+        if (previous != nullptr) {
+            setTabOrder(previous, w);
+        }
+        previous = w;
+    }
+}
+
+void TFormKolvane::buildTimers() {
+    const auto timer = [this](const char* name, int interval) {
+        auto* t = new QTimer(this);
+        t->setObjectName(QLatin1String(name));
+        t->setInterval(interval);
+        return t;
+    };
+    Timer1 = timer("Timer1", 1000);
+    TimerRs232 = timer("TimerRs232", 100);
+    TimerSearcgDevice = timer("TimerSearcgDevice", search::DeviceSearch::kSkipInterval);
+    Timer1->start();
+    TimerRs232->start();
+}
+
+void TFormKolvane::loadPicture() {
+    QFile file(QStringLiteral(":/remote.jpg"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw app::JpegError("The remote picture is missing from the program");
+    }
+    const QByteArray bytes = file.readAll();
+    const app::DecodedImage decoded =
+        app::decodeJpeg(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size()));
+    if (decoded.components != 3) {
+        throw app::JpegError("The remote picture is not a colour picture");
+    }
+    const QImage image(decoded.pixels.data(), decoded.width, decoded.height,
+                       decoded.width * decoded.components, QImage::Format_RGB888);
+    ImagePanel->setPixmap(QPixmap::fromImage(image));  // copies the pixels
+}

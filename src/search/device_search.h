@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace search {
+
+// What one step of the scan needs from the window around it.
+class SearchHost {
+public:
+    virtual ~SearchHost() = default;
+    virtual bool comOpened() const = 0;
+    virtual bool deviceFound() const = 0;
+    virtual void sendProbe() = 0;  // the send routine, with whatever the command box holds
+    virtual std::string portText() const = 0;
+    virtual void setPortText(const std::string& text) = 0;
+    virtual void logLine(const std::string& line) = 0;
+    // Opens the port named in the port box as the switch would, showing it on; false when
+    // it does not open (nothing is shown then).
+    virtual bool openPortQuietly() = 0;
+    virtual void closePortShowingOff() = 0;
+    virtual void setProbeCommand() = 0;
+    virtual void setTimerInterval(int milliseconds) = 0;
+    virtual void stopTimer() = 0;
+};
+
+// The scan over COM1..COM20: `SearchPort`, `SearchPortLast`, `ProbeCount`.
+class DeviceSearch {
+public:
+    static constexpr int kProbeInterval = 2000;
+    static constexpr int kSkipInterval = 300;
+    static constexpr int kProbesPerPort = 4;
+
+    std::int32_t SearchPort() const { return searchPort_; }
+    std::int32_t SearchPortLast() const { return kSearchPortLast; }
+    std::int32_t ProbeCount() const { return probeCount_; }
+
+    void restart() { searchPort_ = 1; }
+
+    // One tick of the scan: probe the open port, open the next one if none is open, then
+    // decide whether to stop.
+    void tick(SearchHost& host);
+
+private:
+    static constexpr std::int32_t kSearchPortLast = 20;
+    std::int32_t searchPort_ = 1;
+    std::int32_t probeCount_ = 1;
+};
+
+}  // namespace search

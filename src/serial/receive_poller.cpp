@@ -1,0 +1,77 @@
+#include "serial/receive_poller.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "remote/key_table.h"
+#include "serial/serial_link.h"
+
+namespace serial {
+
+void ReceiveState::gather(const std::uint8_t* data, std::size_t count, const LogLine& log) {
+    while (count > 0) {
+        if (rxCount_ == static_cast<std::int32_t>(kBufferSize)) {
+            endMessage(log);
+        }
+        const std::size_t room = kBufferSize - static_cast<std::size_t>(rxCount_);
+        const std::size_t take = std::min(count, room);
+        std::memcpy(rxBuffer_.data() + rxCount_, data, take);
+        rxCount_ += static_cast<std::int32_t>(take);
+        data += take;
+        count -= take;
+    }
+}
+
+void ReceiveState::endMessage(const LogLine& log) {
+    if (rxCount_ == 1 && rxBuffer_[0] != 0) {
+        // A lone byte is a key the device reports; one that is no key's code means nothing
+        // to us and is not shown.
+        if (const remote::RemoteKey* key = remote::keyByCode(remote::KeyCode{rxBuffer_[0]})) {
+            log(key->receivedName);
+        }
+    } else if (rxCount_ >= 2) {
+        endTextMessage(log);
+    }
+    rxCount_ = 0;
+}
+
+void ReceiveState::endTextMessage(const LogLine& log) {
+    try {
+        // The text stops at the first zero byte; a leading zero is skipped. Bytes past the
+        // gathered count are zero anyway, so stopping there never shortens the text and a
+        // full buffer without a zero byte is never read past its end.
+        const auto* begin = rxBuffer_.data() + (rxBuffer_[0] == 0 ? 1 : 0);
+        const auto* end = rxBuffer_.data() + rxCount_;
+        const std::string_view text(reinterpret_cast<const char*>(begin),
+                                    static_cast<std::size_t>(std::find(begin, end, 0) - begin));
+        if (searchMode_ == 1 && text == remote::kProbeReply) {
+            deviceFound_ = 1;
+        }
+        log(text);
+    } catch (...) {
+        // A message that cannot be shown is dropped; receiving goes on with the next one.
+    }
+    rxBuffer_.fill(0);
+}
+
+void pollReceiver(SerialLink& link, ReceiveState& rx, const LogLine& log) {
+    if (link.hComm().isInvalid()) {
+        return;
+    }
+    // A device that cannot report its queue (gone, or a handle never opened) has nothing
+    // for us; that ends a message being gathered, as a quiet poll does.
+    const std::size_t waiting = link.waitingBytes().value_or(0);
+    if (waiting > ReceiveState::kBufferSize) {
+        link.discardInput();
+        return;
+    }
+    std::array<std::uint8_t, ReceiveState::kBufferSize> chunk;
+    const std::size_t got = link.read(chunk.data(), waiting);
+    if (waiting != 0) {
+        rx.gather(chunk.data(), got, log);
+        return;
+    }
+    rx.endMessage(log);
+}
+
+}  // namespace serial

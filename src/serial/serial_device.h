@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace serial {
+
+// One open serial device, taken exclusively. Owns the descriptor, the lock and the line
+// settings found at open; the destructor gives all three back.
+class SerialDevice {
+public:
+    // Opens an existing terminal device for reading and writing; never creates or truncates
+    // anything. Returns nullptr when the path is not a terminal device, does not exist, or is
+    // held by another program.
+    static std::unique_ptr<SerialDevice> open(const std::string& devicePath);
+
+    ~SerialDevice();
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // Reads the current settings, sets speed, 8 data bits, no parity, one stop bit and a
+    // binary line, leaves flow control alone, and writes them back. False when the driver
+    // refuses them (for instance a speed it cannot take).
+    bool applyLineSettings(std::int32_t baud);
+
+    // Writes all bytes, waiting while the driver's queue is full, but never longer than
+    // `bound` in all: a line stalled by flow control must not freeze the caller.
+    // Returns the number of bytes the driver took.
+    std::size_t write(const std::uint8_t* data, std::size_t count,
+                      std::chrono::milliseconds bound = kWriteBound);
+
+    // Bytes waiting in the driver's input queue; nothing when the device cannot say
+    // (typically because it has gone away).
+    std::optional<std::size_t> waitingBytes() const;
+
+    // Reads at most `max` bytes without waiting; returns how many were read.
+    std::size_t read(std::uint8_t* buffer, std::size_t max);
+
+    void discardInput();
+
+    static constexpr std::chrono::milliseconds kWriteBound{100};
+
+private:
+    class Impl;
+    explicit SerialDevice(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace serial

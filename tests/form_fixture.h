@@ -1,0 +1,52 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <memory>
+
+#include "app/form_kolvane.h"
+#include "pty_device.h"
+
+// The real window, its errors collected instead of shown, with every COM name mapped away
+// from the machine's own ports.
+class FormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        aliases = std::make_unique<testing_support::PortAliases>();
+        form = std::make_unique<TFormKolvane>();
+        form->setErrorDisplay([this](const QString& message) { errors << message; });
+    }
+    void TearDown() override {
+        form.reset();
+        aliases.reset();
+    }
+
+    template <typename T>
+    T* child(const char* name) const {
+        T* widget = form->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QLineEdit* edit(const char* name) const { return child<QLineEdit>(name); }
+    QPushButton* button(const char* name) const { return child<QPushButton>(name); }
+
+    QStringList logLines() const {
+        const QString text = child<QPlainTextEdit>("Memo1")->toPlainText();
+        return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    }
+
+    // Opens the port on a fresh pty through the switch, as a user would.
+    void switchOnTo(const testing_support::PtyDevice& device) {
+        edit("EditCOMport")->setText(QString::fromStdString(device.path()));
+        form->BitBtnRS232Click();
+        ASSERT_TRUE(form->link().ComOpened());
+    }
+
+    std::unique_ptr<testing_support::PortAliases> aliases;
+    std::unique_ptr<TFormKolvane> form;
+    QStringList errors;
+};

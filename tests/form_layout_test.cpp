@@ -1,0 +1,228 @@
+// The window as laid out: every control where the layout puts it, with its text and look.
+#include <QComboBox>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolTip>
+#include <QtTest/QTest>
+
+#include "form_fixture.h"
+#include "remote/key_table.h"
+
+namespace {
+
+struct ControlLayout {
+    const char* name;
+    QRect geometry;
+    const char* text;
+    bool hidden;
+};
+
+const ControlLayout kControls[] = {
+    {"ButtonSearchDevice", {256, 8, 110, 25}, " Search Device >>", false},
+    {"EditCOMport", {368, 10, 49, 21}, "COM6", false},
+    {"BitBtnRS232", {416, 8, 86, 25}, "RS232 OFF", false},
+    {"ButtonClear", {248, 496, 75, 25}, "清除", false},
+    {"EditSend", {328, 496, 41, 21}, "G46g", false},
+    {"Label1", {368, 498, 27, 13}, "0x0A", false},
+    {"ButtonConvert", {408, 496, 75, 25}, "Send CMD", false},
+    {"Label7", {560, 16, 56, 16}, "Baudrate", true},
+    {"ComboBoxBaudrate", {620, 16, 68, 24}, "9600", true},
+    {"ButtonRs232Read", {672, 128, 75, 25}, "Rs232Read", true},
+    {"EditChar", {672, 160, 89, 21}, "G", true},
+    {"Button1", {672, 192, 75, 25}, "Send CMD", true},
+    {"Button2", {672, 224, 75, 25}, "Send CMD", true},
+};
+
+QString textOf(QWidget* w) {
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        return b->text();
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* c = qobject_cast<QComboBox*>(w))
+        return c->currentText();
+    return {};
+}
+
+const QRect kHotspots[] = {
+    {6, 18, 68, 68},    {85, 18, 68, 68},   {164, 18, 68, 68},  {4, 89, 68, 68},
+    {85, 89, 68, 68},   {164, 89, 68, 68},  {4, 161, 68, 68},   {85, 161, 68, 68},
+    {164, 161, 68, 68}, {4, 233, 68, 68},   {85, 233, 68, 68},  {164, 233, 68, 68},
+    {4, 304, 68, 68},   {85, 304, 68, 68},  {164, 304, 68, 68}, {4, 376, 68, 68},
+    {85, 376, 68, 68},  {164, 376, 68, 68}, {6, 448, 68, 68},   {85, 448, 68, 68},
+    {164, 448, 68, 68},
+};
+
+}  // namespace
+
+TEST_F(FormTest, WindowHasCaptionClientSizeAndFont) {
+    form->show();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Kolvane  Demo"));
+    EXPECT_EQ(form->size(), QSize(514, 554));
+    EXPECT_EQ(form->font().family(), QStringLiteral("MS Sans Serif"));
+    EXPECT_EQ(form->font().pixelSize(), 11);
+    EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowMinMaxButtonsHint) ||
+                form->windowFlags().testFlag(Qt::Window));
+}
+
+TEST_F(FormTest, ControlsHaveTheirPlacesTextsAndVisibility) {
+    form->show();
+    for (const ControlLayout& c : kControls) {
+        QWidget* w = child<QWidget>(c.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->geometry(), c.geometry) << c.name;
+        EXPECT_EQ(textOf(w), QString::fromUtf8(c.text)) << c.name;
+        EXPECT_EQ(w->isVisible(), !c.hidden) << c.name;
+    }
+    EXPECT_EQ(child<QWidget>("Memo1")->geometry(), QRect(248, 32, 257, 449));
+    EXPECT_EQ(child<QWidget>("ImagePanel")->geometry(), QRect(0, 0, 240, 520));
+    EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
+    EXPECT_FALSE(child<QPlainTextEdit>("Memo1")->isReadOnly());
+}
+
+TEST_F(FormTest, OwnFontsAreTheNamedFamilies) {
+    const struct {
+        const char* name;
+        const char* family;
+        int pixels;
+        bool bold;
+    } fonts[] = {
+        {"ButtonSearchDevice", "新細明體", 13, true}, {"EditCOMport", "新細明體", 13, false},
+        {"BitBtnRS232", "Arial", 15, true},           {"Memo1", "新細明體", 13, false},
+        {"ButtonClear", "新細明體", 16, false},       {"Label1", "新細明體", 13, false},
+        {"ComboBoxBaudrate", "新細明體", 16, false},  {"EditSend", "MS Sans Serif", 11, false},
+    };
+    for (const auto& f : fonts) {
+        const QFont font = child<QWidget>(f.name)->font();
+        EXPECT_EQ(font.family(), QString::fromUtf8(f.family)) << f.name;
+        EXPECT_EQ(font.pixelSize(), f.pixels) << f.name;
+        EXPECT_EQ(font.bold(), f.bold) << f.name;
+    }
+}
+
+TEST_F(FormTest, CjkCaptionRendersWithRealGlyphs) {
+    const QFontMetrics metrics(child<QWidget>("ButtonClear")->font());
+    EXPECT_TRUE(metrics.inFont(QChar(0x6E05)));  // 清
+    EXPECT_TRUE(metrics.inFont(QChar(0x9664)));  // 除
+}
+
+TEST_F(FormTest, HotspotsLieOverThePictureWithHintsAndHandPointer) {
+    QWidget* picture = child<QWidget>("ImagePanel");
+    for (int n = 1; n <= 21; ++n) {
+        QWidget* spot = child<QWidget>(QStringLiteral("Image%1").arg(n).toLatin1().constData());
+        ASSERT_NE(spot, nullptr);
+        const auto hint = remote::keyByHotspot(n).hint;
+        EXPECT_EQ(spot->geometry(), kHotspots[n - 1]) << n;
+        EXPECT_EQ(spot->toolTip(), QString::fromLatin1(hint.data(), int(hint.size())));
+        EXPECT_EQ(spot->accessibleName(), spot->toolTip());
+        EXPECT_EQ(spot->cursor().shape(), Qt::PointingHandCursor);
+        EXPECT_EQ(spot->focusPolicy(), Qt::NoFocus);
+        EXPECT_FALSE(spot->autoFillBackground());
+        // Stacked above the picture.
+        const QWidgetList siblings =
+            spot->parentWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        EXPECT_GT(siblings.indexOf(spot), siblings.indexOf(picture));
+    }
+}
+
+TEST_F(FormTest, PictureIsTheDecodedRemote) {
+    const QPixmap pixmap = child<QLabel>("ImagePanel")->pixmap();
+    EXPECT_EQ(pixmap.size(), QSize(240, 520));
+}
+
+TEST_F(FormTest, PointersAndTabOrder) {
+    EXPECT_EQ(button("BitBtnRS232")->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(button("ButtonClear")->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(button("ButtonConvert")->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(edit("EditCOMport")->cursor().shape(), Qt::IBeamCursor);
+
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    button("ButtonConvert")->setFocus();
+    const char* visibleOrder[] = {"ButtonConvert",     "BitBtnRS232", "Memo1",
+                                  "ButtonClear",       "EditCOMport", "EditSend",
+                                  "ButtonSearchDevice"};
+    QWidget* w = child<QWidget>("ButtonConvert");
+    for (const char* expected : visibleOrder) {
+        EXPECT_EQ(w->objectName(), QLatin1String(expected));
+        w = w->nextInFocusChain();
+        while (!w->isVisible() || w->focusPolicy() == Qt::NoFocus || !w->isEnabled() ||
+               w->objectName().isEmpty()) {
+            w = w->nextInFocusChain();
+        }
+    }
+}
+
+TEST_F(FormTest, BaudSelectorOffersTheStandardRates) {
+    auto* combo = child<QComboBox>("ComboBoxBaudrate");
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    EXPECT_EQ(items, (QStringList{"2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
+    EXPECT_EQ(combo->currentIndex(), 2);
+    EXPECT_TRUE(combo->isEditable());
+}
+
+TEST_F(FormTest, StatusBarStaysAlongTheBottomAndNothingElseMoves) {
+    form->show();
+    auto* bar = child<QStatusBar>("StatusBar1");
+    EXPECT_EQ(bar->geometry(), QRect(0, 535, 514, 19));
+    EXPECT_EQ(child<QLabel>("StatusPanel0")->width(), 140);
+    EXPECT_EQ(child<QLabel>("StatusPanel1")->width(), 50);
+    EXPECT_TRUE(child<QLabel>("StatusPanel1")->text().isEmpty());
+
+    const QRect memo = child<QWidget>("Memo1")->geometry();
+    form->resize(700, 700);
+    QTest::qWait(20);
+    EXPECT_EQ(bar->geometry(), QRect(0, 681, 700, 19));
+    EXPECT_EQ(child<QWidget>("Memo1")->geometry(), memo);
+    EXPECT_EQ(button("ButtonConvert")->geometry(), QRect(408, 496, 75, 25));
+}
+
+TEST_F(FormTest, TimersHaveTheirIntervalsAndStartStates) {
+    const struct {
+        const char* name;
+        int interval;
+        bool active;
+    } timers[] = {
+        {"Timer1", 1000, true}, {"TimerRs232", 100, true}, {"TimerSearcgDevice", 300, false}};
+    for (const auto& t : timers) {
+        auto* timer = form->findChild<QTimer*>(QLatin1String(t.name));
+        ASSERT_NE(timer, nullptr) << t.name;
+        EXPECT_EQ(timer->interval(), t.interval) << t.name;
+        EXPECT_EQ(timer->isActive(), t.active) << t.name;
+    }
+}
+
+TEST_F(FormTest, ShowFillsTheClockAndReadsTheBaudRate) {
+    EXPECT_TRUE(child<QLabel>("StatusPanel0")->text().isEmpty());
+    EXPECT_EQ(form->link().BaudRate(), 0);
+    form->show();
+    EXPECT_FALSE(child<QLabel>("StatusPanel0")->text().isEmpty());
+    EXPECT_EQ(form->link().BaudRate(), 9600);
+}
+
+TEST_F(FormTest, ClearEmptiesTheLogAndLaterLinesAppendToIt) {
+    form->Image6Click();
+    form->Image6Click();
+    QTest::mouseClick(button("ButtonClear"), Qt::LeftButton);
+    EXPECT_TRUE(logLines().isEmpty());
+    form->Image6Click();
+    EXPECT_EQ(logLines(), QStringList{"Reserved"});
+}
+
+TEST_F(FormTest, BadBaudTextShowsTheConversionErrorAndKeepsTheRate) {
+    form->show();
+    auto* combo = child<QComboBox>("ComboBoxBaudrate");
+    for (const char* bad : {"9600x", "", " 0x", "99999999999"}) {
+        errors.clear();
+        combo->setEditText(QString::fromLatin1(bad));
+        ASSERT_EQ(errors.size(), 1) << bad;
+        EXPECT_EQ(errors[0], QStringLiteral("'%1' is not a valid integer value").arg(bad));
+        EXPECT_EQ(form->link().BaudRate(), 9600) << bad;
+    }
+    combo->setEditText(QStringLiteral("$4B0"));
+    EXPECT_EQ(form->link().BaudRate(), 1200);
+}

@@ -1,0 +1,188 @@
+// The port switch against pseudo-terminals: captions, colours and log lines.
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QtTest/QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "app/error_display.h"
+#include "form_fixture.h"
+
+using testing_support::PtyDevice;
+
+namespace {
+QColor captionColour(QPushButton* b) {
+    return b->palette().color(QPalette::ButtonText);
+}
+}  // namespace
+
+TEST_F(FormTest, SwitchOpensAndClosesThePortWithCaptionsColoursAndLines) {
+    PtyDevice device;
+    aliases->mapPort(6, device.path());
+    form->show();
+    auto* sw = button("BitBtnRS232");
+    EXPECT_EQ(captionColour(sw), form->palette().color(QPalette::WindowText));
+
+    QTest::mouseClick(sw, Qt::LeftButton);
+    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_EQ(sw->text(), QStringLiteral("RS232 ON"));
+    EXPECT_EQ(captionColour(sw), QColor(0, 128, 0));
+    EXPECT_EQ(form->link().ComPortPath(), "//./COM6");
+
+    QTest::mouseClick(sw, Qt::LeftButton);
+    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(sw->text(), QStringLiteral("RS232 OFF"));
+    EXPECT_EQ(captionColour(sw), QColor(0, 0, 0));
+    EXPECT_EQ(logLines(), (QStringList{"COM6 RS232 ON", "COM6 RS232 OFF"}));
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(FormTest, OpenPortIsConfiguredAsABinaryLine) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    const termios t = device.lineSettings();
+    EXPECT_EQ(::cfgetospeed(&t), speed_t(B9600));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+
+    edit("EditSend")->setText(QStringLiteral("G0Dg"));
+    form->ButtonConvertClick();
+    EXPECT_EQ(device.receive(5), (std::vector<std::uint8_t>{0x47, 0x30, 0x44, 0x67, 0x0A}));
+    EXPECT_TRUE(device.receive(1, std::chrono::milliseconds(50)).empty());
+}
+
+TEST_F(FormTest, BaudRateChangeAppliesAtTheNextOpen) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    child<QComboBox>("ComboBoxBaudrate")->setCurrentIndex(6);
+    EXPECT_EQ(form->link().BaudRate(), 115200);
+    form->BitBtnRS232Click();
+    form->BitBtnRS232Click();
+    const termios t = device.lineSettings();
+    EXPECT_EQ(::cfgetospeed(&t), speed_t(B115200));
+}
+
+TEST_F(FormTest, SwitchingOffLogsWhatThePortBoxHoldsNow) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    edit("EditCOMport")->setText(QStringLiteral("COM9"));
+    form->BitBtnRS232Click();
+    EXPECT_EQ(logLines().last(), QStringLiteral("COM9 RS232 OFF"));
+    // The open port was closed, so the device can be taken again.
+    EXPECT_EQ(form->link().hComm().state(), serial::CommHandle::State::Closed);
+}
+
+TEST_F(FormTest, PortsThatCannotOpenGiveTheOpenErrorAndChangeNothing) {
+    namespace fs = std::filesystem;
+    const std::string dir = aliases->root();
+    const std::string file = dir + "/notes.txt";
+    std::ofstream(file) << "keep me";
+    fs::create_directory_symlink(dir, dir + "/dirlink");
+    fs::create_symlink(file, dir + "/filelink");
+    ::mkfifo((dir + "/fifo").c_str(), 0600);
+    std::ofstream(dir + "/with space ü") << "x";
+    struct stat before {};
+    ::stat(file.c_str(), &before);
+
+    const QString names[] = {
+        QString(),
+        QString::fromStdString(file),
+        QString::fromStdString(dir),
+        QString::fromStdString(dir + "/filelink"),
+        QString::fromStdString(dir + "/fifo"),
+        QString::fromStdString(dir + "/with space ü"),
+        QString::fromStdString(dir + "/../" + fs::path(dir).filename().string() + "/notes.txt"),
+        QStringLiteral("/dev/null"),
+        QStringLiteral("null"),
+        QStringLiteral("../tmp"),
+        QStringLiteral("COM6"),  // alias to nowhere
+        QStringLiteral("/dev/does-not-exist"),
+        QStringLiteral("created-by-mistake"),
+    };
+    form->show();
+    for (const QString& name : names) {
+        edit("EditCOMport")->setText(name);
+        form->BitBtnRS232Click();
+        EXPECT_FALSE(form->link().ComOpened()) << name.toStdString();
+        EXPECT_TRUE(form->link().hComm().isInvalid()) << name.toStdString();
+        EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. ")) << name.toStdString();
+        EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
+    }
+    struct stat after {};
+    ::stat(file.c_str(), &after);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    std::ifstream in(file);
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "keep me");
+    EXPECT_FALSE(fs::exists("created-by-mistake"));
+    EXPECT_FALSE(fs::exists("/dev/created-by-mistake"));
+}
+
+TEST_F(FormTest, PortHeldByAnotherWindowCannotBeOpenedAgain) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    TFormKolvane second;
+    second.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
+        ->setText(QString::fromStdString(device.path()));
+    second.BitBtnRS232Click();
+    EXPECT_FALSE(second.link().ComOpened());
+    EXPECT_EQ(second.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText(),
+              QStringLiteral("RS232 Open Error. "));
+    // The first keeps working.
+    form->Image1Click();
+    EXPECT_EQ(device.receive(5).size(), 5u);
+}
+
+TEST_F(FormTest, FailedOpenKeepsCaptionAndColourAfterAnEarlierSession) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    form->BitBtnRS232Click();
+    edit("EditCOMport")->setText(QStringLiteral("/dev/does-not-exist"));
+    form->BitBtnRS232Click();
+    EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
+    EXPECT_EQ(captionColour(button("BitBtnRS232")), QColor(0, 0, 0));
+}
+
+TEST_F(FormTest, UnusableSpeedFailsTheOpen) {
+    PtyDevice device;
+    form->show();
+    child<QComboBox>("ComboBoxBaudrate")->setEditText(QStringLiteral("12345"));
+    edit("EditCOMport")->setText(QString::fromStdString(device.path()));
+    form->BitBtnRS232Click();
+    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
+    // The device is free again for the next try.
+    child<QComboBox>("ComboBoxBaudrate")->setEditText(QStringLiteral("9600"));
+    form->BitBtnRS232Click();
+    EXPECT_TRUE(form->link().ComOpened());
+}
+
+TEST_F(FormTest, EventsWaitingAtOpenAreProcessedBeforeTheSwitchReturns) {
+    PtyDevice device;
+    form->show();
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        form.get(), [&ran] { ran = true; }, Qt::QueuedConnection);
+    switchOnTo(device);
+    EXPECT_TRUE(ran);
+}
+
+TEST(ErrorDisplay, AddsAFullStopOnlyWhereMissing) {
+    EXPECT_EQ(app::withFullStop(QStringLiteral("'x' is not a valid integer value")),
+              QStringLiteral("'x' is not a valid integer value."));
+    EXPECT_EQ(app::withFullStop(QStringLiteral("Done.")), QStringLiteral("Done."));
+    EXPECT_EQ(app::withFullStop(QString()), QString());
+}

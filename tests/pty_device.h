@@ -1,0 +1,73 @@
+#pragma once
+
+#include <termios.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A pseudo-terminal standing in for the device: the test holds the master side and the
+// program opens `path()`. The slave is made raw before anything is written, and one slave
+// descriptor stays open so the line does not hang up when the program closes its end.
+class PtyDevice {
+public:
+    PtyDevice();
+    ~PtyDevice();
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
+
+    const std::string& path() const { return path_; }
+    int master() const { return master_; }
+
+    // The line settings as the program left them.
+    termios lineSettings() const;
+
+    void send(const std::vector<std::uint8_t>& bytes);
+    void send(const std::string& text);
+
+    // Everything readable within `wait` after the last byte; stops early once `expected`
+    // bytes are in.
+    std::vector<std::uint8_t> receive(
+        std::size_t expected, std::chrono::milliseconds wait = std::chrono::milliseconds(500));
+    // What is readable right now, without waiting.
+    std::vector<std::uint8_t> drain();
+
+    // Closes both sides: the device vanishes.
+    void vanish();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// A temporary XDG_CONFIG_HOME whose port-alias directory maps COM1..COM20 to paths that do
+// not exist, so no test ever reaches a real serial port; `mapPort` points one at a device.
+class PortAliases {
+public:
+    PortAliases();
+    ~PortAliases();
+    PortAliases(const PortAliases&) = delete;
+    PortAliases& operator=(const PortAliases&) = delete;
+
+    void mapPort(int comNumber, const std::string& devicePath);
+    const std::string& dir() const { return dir_; }
+    const std::string& root() const { return root_; }
+
+private:
+    std::string root_;
+    std::string dir_;
+    std::string previousXdg_;
+    bool hadXdg_ = false;
+};
+
+// Polls `condition` until it holds or `timeout` passes, processing Qt events meanwhile when
+// an application exists.
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+
+}  // namespace testing_support
