@@ -1,0 +1,181 @@
+// The keypad and the send routine, with a pty as the device.
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "form_fixture.h"
+#include "remote/key_table.h"
+
+using testing_support::PtyDevice;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+Bytes frameOf(std::string_view text) {
+    const auto f = remote::CommandFrame::fromText(text);
+    return Bytes(f.bytes.begin(), f.bytes.end());
+}
+
+QWidget* hotspot(TFormKolvane& form, int n) {
+    return form.findChild<QWidget*>(QStringLiteral("Image%1").arg(n));
+}
+
+}  // namespace
+
+TEST_F(FormTest, EveryWorkingKeySendsItsFrameFromAnywhereInItsArea) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    for (const remote::RemoteKey& key : remote::RemoteKeyTable) {
+        if (key.isReserved()) {
+            continue;
+        }
+        QWidget* spot = hotspot(*form, key.hotspot);
+        for (const QPoint at :
+             {QPoint(34, 34), QPoint(0, 0), QPoint(67, 0), QPoint(0, 67), QPoint(67, 67)}) {
+            QTest::mouseClick(spot, Qt::LeftButton, {}, at);
+            EXPECT_EQ(device.receive(5), frameOf(key.commandText))
+                << "Image" << key.hotspot << " at " << at.x() << "," << at.y();
+            EXPECT_EQ(edit("EditSend")->text().toStdString(), key.commandText);
+        }
+    }
+    EXPECT_TRUE(device.receive(1, std::chrono::milliseconds(30)).empty());
+    EXPECT_EQ(logLines(), QStringList{QString::fromStdString(device.path()) + " RS232 ON"});
+}
+
+TEST_F(FormTest, ClicksOnThePictureBetweenKeysSendNothing) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    QWidget* client = form->centralWidget();
+    for (const QPoint at : {QPoint(2, 2), QPoint(79, 50), QPoint(160, 120), QPoint(120, 10),
+                            QPoint(235, 515), QPoint(40, 87)}) {
+        QTest::mouseClick(client->childAt(at), Qt::LeftButton, {},
+                          client->childAt(at)->mapFrom(client, at));
+    }
+    EXPECT_TRUE(device.receive(1, std::chrono::milliseconds(50)).empty());
+    EXPECT_EQ(edit("EditSend")->text(), QStringLiteral("G46g"));
+}
+
+TEST_F(FormTest, ClosedPortKeyChangesTheCommandBoxAndSendsNothing) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    form->BitBtnRS232Click();
+    form->Image12Click();
+    EXPECT_EQ(edit("EditSend")->text(), QStringLiteral("G0Dg"));
+    EXPECT_TRUE(device.receive(1, std::chrono::milliseconds(50)).empty());
+}
+
+TEST_F(FormTest, ReservedKeyOnlyLogs) {
+    form->show();
+    form->Image6Click();
+    PtyDevice device;
+    switchOnTo(device);
+    QTest::mouseClick(hotspot(*form, 6), Qt::LeftButton);
+    EXPECT_EQ(logLines().first(), QStringLiteral("Reserved"));
+    EXPECT_EQ(logLines().last(), QStringLiteral("Reserved"));
+    EXPECT_EQ(edit("EditSend")->text(), QStringLiteral("G46g"));
+    EXPECT_TRUE(device.receive(1, std::chrono::milliseconds(50)).empty());
+}
+
+TEST_F(FormTest, SendCmdSendsWhatTheBoxHoldsCutOrPadded) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    const struct {
+        QString text;
+        Bytes frame;
+    } cases[] = {
+        {QStringLiteral("G46gXYZ"), {'G', '4', '6', 'g', 0x0A}},
+        {QStringLiteral("G4"), {'G', '4', 0, 0, 0x0A}},
+        {QStringLiteral("A"), {'A', 0, 0, 0, 0x0A}},
+        {QString(), {0, 0, 0, 0, 0x0A}},
+        {QStringLiteral("é1"), {0xC3, 0xA9, '1', 0, 0x0A}},  // the 8-bit encoding, byte for byte
+    };
+    for (const auto& c : cases) {
+        edit("EditSend")->setText(c.text);
+        QTest::mouseClick(button("ButtonConvert"), Qt::LeftButton);
+        EXPECT_EQ(device.receive(5), c.frame) << c.text.toStdString();
+    }
+    EXPECT_TRUE(logLines().size() == 1);  // only the switch's line: sending logs nothing
+}
+
+TEST_F(FormTest, SendCmdRepeatsTheLastKey) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    form->Image1Click();
+    device.receive(5);
+    form->ButtonConvertClick();
+    EXPECT_EQ(device.receive(5), frameOf("G45g"));
+}
+
+TEST_F(FormTest, HiddenButtonsSendOneCharacterAndALoneLineFeed) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    form->Button1Click();
+    EXPECT_EQ(device.receive(1), Bytes{'G'});
+    edit("EditChar")->setText(QString());
+    form->Button1Click();
+    EXPECT_EQ(device.receive(1), Bytes{0});
+    form->Button2Click();
+    EXPECT_EQ(device.receive(1), Bytes{0x0A});
+    EXPECT_TRUE(device.receive(1, std::chrono::milliseconds(30)).empty());
+}
+
+TEST_F(FormTest, SendInsideAnotherSendWaitsForTheFirstFrame) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    // Clicks that land while the first frame is between bytes.
+    int nested = 0;
+    QTimer clicker;
+    clicker.setInterval(0);
+    QObject::connect(&clicker, &QTimer::timeout, form.get(), [&] {
+        if (nested < 3 && form->sender().busy()) {
+            ++nested;
+            nested == 1 ? form->Image2Click() : form->Image3Click();
+        }
+    });
+    clicker.start();
+    form->Image1Click();
+    clicker.stop();
+    ASSERT_EQ(nested, 3);
+    Bytes expected = frameOf("G45g");
+    for (const char* t : {"G46g", "G47g", "G47g"}) {
+        const Bytes f = frameOf(t);
+        expected.insert(expected.end(), f.begin(), f.end());
+    }
+    EXPECT_EQ(device.receive(expected.size()), expected);
+}
+
+TEST_F(FormTest, ClosingThePortBetweenBytesStopsTheFrame) {
+    PtyDevice first;
+    PtyDevice second;
+    form->show();
+    switchOnTo(first);
+    int bytesSeen = 0;
+    QTimer closer;
+    closer.setInterval(0);
+    QObject::connect(&closer, &QTimer::timeout, form.get(), [&] {
+        if (form->sender().busy() && ++bytesSeen == 2) {
+            form->BitBtnRS232Click();  // off
+            edit("EditCOMport")->setText(QString::fromStdString(second.path()));
+            form->BitBtnRS232Click();  // on, another port
+        }
+    });
+    closer.start();
+    form->Image1Click();
+    closer.stop();
+    EXPECT_TRUE(form->link().ComOpened());
+    const Bytes onFirst = first.receive(5, std::chrono::milliseconds(100));
+    EXPECT_GE(onFirst.size(), 1u);
+    EXPECT_LT(onFirst.size(), 5u);
+    const Bytes power = frameOf("G45g");
+    EXPECT_EQ(onFirst, Bytes(power.begin(), power.begin() + onFirst.size()));
+    EXPECT_TRUE(second.receive(1, std::chrono::milliseconds(50)).empty());
+    // The new port works for the next send.
+    form->Image2Click();
+    EXPECT_EQ(second.receive(5), frameOf("G46g"));
+}

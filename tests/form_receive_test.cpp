@@ -1,0 +1,85 @@
+// Replies from the device, polled by the window's timer and its hidden read button.
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "form_fixture.h"
+
+using testing_support::PtyDevice;
+using testing_support::waitFor;
+
+TEST_F(FormTest, KeyCodeFromTheDeviceIsLoggedByNameWithTheTimerRunning) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    device.send(std::vector<std::uint8_t>{0x45});
+    ASSERT_TRUE(waitFor([&] { return logLines().size() == 2; }));
+    EXPECT_EQ(logLines().last(), QStringLiteral("KEY_POWER_ON/OFF"));
+    device.send(std::vector<std::uint8_t>{0x43});
+    device.send("gEFG\n");  // arrives in the same gap as 0x43: one text message
+    ASSERT_TRUE(
+        waitFor([&] { return form->receiveState().DeviceFound() == 0 && logLines().size() > 2; }));
+    EXPECT_EQ(logLines().mid(2), (QStringList{"CgEFG", ""}));
+}
+
+TEST_F(FormTest, ProbeReplySetsTheFoundSignalAndIsLoggedAsText) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    device.send("gEFG\n");
+    ASSERT_TRUE(waitFor([&] { return form->receiveState().DeviceFound() == 1; }));
+    // The line feed is kept in the line; the log shows it as a line break.
+    EXPECT_EQ(logLines().mid(1), (QStringList{"gEFG", ""}));
+}
+
+TEST_F(FormTest, ClosedPortStopsPollingAndKeepsTheGatheredBytes) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    form->findChild<QTimer*>(QStringLiteral("TimerRs232"))->stop();
+    device.send("AB");
+    ASSERT_TRUE(waitFor([&] {
+        form->ButtonRs232ReadClick();
+        return form->receiveState().RxCount() == 2;
+    }));
+    form->BitBtnRS232Click();
+    form->TimerRs232Timer();  // port closed: no poll
+    EXPECT_EQ(form->receiveState().RxCount(), 2);
+    form->BitBtnRS232Click();
+    form->TimerRs232Timer();  // the first quiet poll after the next open ends the message
+    EXPECT_EQ(logLines().last(), QStringLiteral("AB"));
+    EXPECT_EQ(form->receiveState().RxCount(), 0);
+}
+
+TEST_F(FormTest, InvalidBytesShowAsReplacementCharactersInPlace) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    device.send(std::string("ok\xff\xfe-\x01\t end", 12));
+    ASSERT_TRUE(waitFor([&] { return logLines().size() == 2; }));
+    EXPECT_EQ(logLines().last(), QString::fromUtf8("ok\uFFFD\uFFFD-\x01\t end"));
+}
+
+TEST_F(FormTest, HiddenReadButtonPollsEvenWithThePortClosed) {
+    form->show();
+    form->ButtonRs232ReadClick();  // never opened: nothing to read, nothing happens
+    edit("EditCOMport")->setText(QStringLiteral("/dev/does-not-exist"));
+    form->BitBtnRS232Click();
+    form->ButtonRs232ReadClick();  // invalid handle: stops at once
+    EXPECT_EQ(logLines(), QStringList{"RS232 Open Error. "});
+    EXPECT_EQ(form->receiveState().RxCount(), 0);
+}
+
+TEST_F(FormTest, VanishedDeviceLeavesTheWindowQuietAndTheSwitchWorking) {
+    auto device = std::make_unique<PtyDevice>();
+    form->show();
+    switchOnTo(*device);
+    device->send("partial");
+    ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 7; }));
+    device->vanish();
+    QTest::qWait(350);  // a few poll ticks on a dead line
+    EXPECT_EQ(logLines().mid(1), QStringList{"partial"});
+    form->Image1Click();  // writes to a dead line are ignored
+    form->BitBtnRS232Click();
+    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(logLines().last(), QString::fromStdString(device->path()) + " RS232 OFF");
+}
