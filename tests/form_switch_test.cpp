@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <QComboBox>
+#include <QMessageBox>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
 #include <fstream>
@@ -185,4 +187,26 @@ TEST(ErrorDisplay, AddsAFullStopOnlyWhereMissing) {
               QStringLiteral("'x' is not a valid integer value."));
     EXPECT_EQ(app::withFullStop(QStringLiteral("Done.")), QStringLiteral("Done."));
     EXPECT_EQ(app::withFullStop(QString()), QString());
+}
+
+TEST(ErrorDisplay, ShowsAStopBoxWithOkTitledWithTheApplicationAndGoesOn) {
+    QApplication::setApplicationName(QStringLiteral("Kolvane Remote"));
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        icon = box->icon();
+        title = box->windowTitle();
+        text = box->text();
+        buttons = box->standardButtons();
+        box->accept();
+    });
+    app::showErrorBox(nullptr, QStringLiteral("'12a' is not a valid integer value"));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(title, QStringLiteral("Kolvane Remote"));
+    EXPECT_EQ(text, QStringLiteral("'12a' is not a valid integer value."));
+    EXPECT_EQ(buttons, QMessageBox::Ok);
 }

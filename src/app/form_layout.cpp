@@ -60,10 +60,10 @@ void TFormKolvane::buildControls() {
     loadPicture();
     for (std::size_t i = 0; i < Image.size(); ++i) {
         const remote::RemoteKey& key = remote::RemoteKeyTable[i];
-        Image[i] = place(
-            new app::KeyHotspot(QString::fromLatin1(key.hint.data(), int(key.hint.size())), client),
-            "", kHotspots[i].left, kHotspots[i].top, kHotspotSide, kHotspotSide);
+        const QString hint = QString::fromLatin1(key.hint.data(), qsizetype(key.hint.size()));
+        Image[i] = new app::KeyHotspot(hint, client);
         Image[i]->setObjectName(QStringLiteral("Image%1").arg(key.hotspot));
+        Image[i]->setGeometry(kHotspots[i].left, kHotspots[i].top, kHotspotSide, kHotspotSide);
     }
 
     ButtonSearchDevice = place(new QPushButton(QStringLiteral(" Search Device >>"), client),
