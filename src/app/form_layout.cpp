@@ -12,6 +12,7 @@
 
 #include "app/form_kolvane.h"
 #include "app/jpeg_image.h"
+#include "app/key_areas.h"
 #include "app/key_hotspot.h"
 #include "remote/key_table.h"
 
@@ -33,22 +34,6 @@ Widget* place(Widget* widget, const char* name, int left, int top, int width, in
     return widget;
 }
 
-struct HotspotPlace {
-    int left;
-    int top;
-};
-
-constexpr std::array<HotspotPlace, remote::kHotspotCount> kHotspots = {{
-    {6, 18},  {85, 18},  {164, 18},   //
-    {4, 89},  {85, 89},  {164, 89},   //
-    {4, 161}, {85, 161}, {164, 161},  //
-    {4, 233}, {85, 233}, {164, 233},  //
-    {4, 304}, {85, 304}, {164, 304},  //
-    {4, 376}, {85, 376}, {164, 376},  //
-    {6, 448}, {85, 448}, {164, 448},
-}};
-constexpr int kHotspotSide = 68;
-
 }  // namespace
 
 void TFormKolvane::buildControls() {
@@ -63,7 +48,8 @@ void TFormKolvane::buildControls() {
         const QString hint = QString::fromLatin1(key.hint.data(), qsizetype(key.hint.size()));
         Image[i] = new app::KeyHotspot(hint, client);
         Image[i]->setObjectName(QStringLiteral("Image%1").arg(key.hotspot));
-        Image[i]->setGeometry(kHotspots[i].left, kHotspots[i].top, kHotspotSide, kHotspotSide);
+        Image[i]->setGeometry(app::kKeyAreas[i].left, app::kKeyAreas[i].top, app::kKeyAreaSide,
+                              app::kKeyAreaSide);
     }
 
     ButtonSearchDevice = place(new QPushButton(QStringLiteral(" Search Device >>"), client),

@@ -29,25 +29,14 @@
 
 #include <jpeglib.h>
 
+#include "app/key_areas.h"
+
 namespace {
 
 constexpr int kWidth = 240;
 constexpr int kHeight = 520;
 constexpr int kJpegQuality = 92;
-constexpr int kHotspotSize = 68;
 constexpr qreal kKeyRadius = 26.5;
-
-// Top-left corners of the click areas, hotspot 1 to 21. The main window maps clicks with the
-// same numbers, so each key must sit centred in its area.
-constexpr std::array<QPoint, 21> kHotspots = {{
-    {6, 18},  {85, 18},  {164, 18},   //
-    {4, 89},  {85, 89},  {164, 89},   //
-    {4, 161}, {85, 161}, {164, 161},  //
-    {4, 233}, {85, 233}, {164, 233},  //
-    {4, 304}, {85, 304}, {164, 304},  //
-    {4, 376}, {85, 376}, {164, 376},  //
-    {6, 448}, {85, 448}, {164, 448},  //
-}};
 
 enum class Symbol {
     Power,
@@ -103,8 +92,8 @@ const std::array<KeyArt, 21> kKeys = {{
 const QColor kInk(240, 242, 245);
 
 QPoint keyCentre(int index) {
-    const QPoint corner = kHotspots[static_cast<std::size_t>(index)];
-    return corner + QPoint(kHotspotSize / 2, kHotspotSize / 2);
+    const app::KeyArea& area = app::kKeyAreas[static_cast<std::size_t>(index)];
+    return QPoint(area.left + app::kKeyAreaSide / 2, area.top + app::kKeyAreaSide / 2);
 }
 
 // Channel numbers wrap 4 -> 1.

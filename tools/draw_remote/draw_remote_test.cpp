@@ -12,7 +12,9 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+
 #include <QTemporaryDir>
+#include "app/key_areas.h"
 
 #include <gtest/gtest.h>
 
@@ -69,18 +71,9 @@ std::optional<FrameHeader> readFrameHeader(const QByteArray& data) {
     return std::nullopt;
 }
 
-constexpr std::array<std::array<int, 2>, 21> kHotspots = {{
-    {6, 18},  {85, 18},  {164, 18},   //
-    {4, 89},  {85, 89},  {164, 89},   //
-    {4, 161}, {85, 161}, {164, 161},  //
-    {4, 233}, {85, 233}, {164, 233},  //
-    {4, 304}, {85, 304}, {164, 304},  //
-    {4, 376}, {85, 376}, {164, 376},  //
-    {6, 448}, {85, 448}, {164, 448},  //
-}};
-
 QPoint centreOf(std::size_t key) {
-    return {kHotspots[key][0] + 34, kHotspots[key][1] + 34};
+    return {app::kKeyAreas[key].left + app::kKeyAreaSide / 2,
+            app::kKeyAreas[key].top + app::kKeyAreaSide / 2};
 }
 
 // Mean colour of the 3 x 3 block around `at`, which smooths JPEG ringing.
@@ -232,7 +225,7 @@ TEST_F(DrawnRemote, ReservedKeyIsALighterGreenThanItsRow) {
 }
 
 TEST_F(DrawnRemote, ReservedKeyIsBlankAndTheOthersCarrySymbols) {
-    for (std::size_t key = 0; key < kHotspots.size(); ++key) {
+    for (std::size_t key = 0; key < app::kKeyAreas.size(); ++key) {
         SCOPED_TRACE(testing::Message() << "hotspot " << key + 1);
         const QPoint c = centreOf(key);
         const int ink = countPixels(*image_, QRect(c - QPoint(17, 14), QSize(35, 29)), isInk);
