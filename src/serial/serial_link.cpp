@@ -29,8 +29,10 @@ bool SerialLink::Rs232Control(bool open, const std::string& path, std::int32_t b
         comOpened_ = false;
         return false;
     }
-    // A handle still open is not leaked by a second open: it is released first.
+    // A handle still open is not leaked by a second open: it is released first, and from
+    // then on the port is not open, whatever this attempt comes to.
     hComm_.close();
+    comOpened_ = false;
     auto device = SerialDevice::open(devicePathForPort(path, portAliasDir()));
     if (!device) {
         hComm_.setInvalid();
