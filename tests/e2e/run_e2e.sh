@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# End-to-end scenarios: the built program on a private X display, driven by mouse and
+# keyboard, against the virtual device.
+#
+#   run_e2e.sh SCENARIO KOLVANE KOLVANE_SIM CLOSE_WINDOW
+#
+# SCENARIO is one of: switch keys search search_none open_error close.
+set -euo pipefail
+
+if [ $# -ne 4 ]; then
+    echo "usage: $0 SCENARIO KOLVANE KOLVANE_SIM CLOSE_WINDOW" >&2
+    exit 2
+fi
+SCENARIO=$1
+KOLVANE=$2
+KOLVANE_SIM=$3
+CLOSE_WINDOW=$4
+for program in "$KOLVANE" "$KOLVANE_SIM"; do
+    if [ ! -x "$program" ]; then
+        echo "FAIL: $program is missing or cannot be run" >&2
+        exit 1
+    fi
+done
+
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# What the device answers to each key, hotspot 1 to 21: command and name; "" for the
+# reserved key, which has neither.
+readonly KEY_COMMANDS=(G45g G46g G47g G44g G40g "" G07g G15g G09g G16g G19g G0Dg
+    G0Cg G18g G5Eg G08g G1Cg G5Ag G42g G52g G4Ag)
+readonly KEY_NAMES=(KEY_POWER_ON/OFF KEY_1_3_Split KEY_4_H_Split KEY_2_12Split KEY_2_34Split ""
+    KEY_AUDIO_CH1 KEY_AUDIO_CH2 KEY_AUDIO_mute/unmute KEY_AUDIO_CH3 KEY_AUDIO_CH4
+    KEY_CHANGE_OUTSIZE _IR_KEY_1CH_Show _IR_KEY_2CH_Show _IR_KEY_3CH_Show _IR_KEY_4CH_Show
+    KEY_4_Split KEY_1_3_Split_M0 KEY_1_3_Split_M1 KEY_1_3_Split_M2 KEY_1_3_Split_M3)
+readonly POWER_FRAME='rx "G45g\n" 47 34 35 67 0A -> KEY_POWER_ON/OFF'
+
+# The switch opens and closes the port, and only an open port carries key presses. The
+# clear button empties the log.
+scenario_switch() {
+    start_sim
+    start_app main
+    local w=$WINDOW
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM6 RS232 ON"
+    holds_sim "$APP_PID" || fail "the switch shows ON but the terminal is not open"
+
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM6 RS232 ON" "COM6 RS232 OFF"
+    ! holds_sim "$APP_PID" || fail "the switch shows OFF but the terminal is still open"
+
+    # POWER while off sends nothing: the first frame the device sees is the one sent after
+    # switching on again.
+    click_key "$w" 1
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM6 RS232 ON" "COM6 RS232 OFF" "COM6 RS232 ON"
+    click_key "$w" 3
+    wait_rx "$(rx_line G47g KEY_4_H_Split)"
+    wait_log "$w" "COM6 RS232 ON" "COM6 RS232 OFF" "COM6 RS232 ON" "KEY_4_H_Split"
+
+    click "$w" "$CLEAR"
+    click_key "$w" 6
+    wait_log "$w" "Reserved"
+}
+
+# Every key: its frame on the wire, the device's answer named in the log. The command box
+# and "Send CMD" send what is typed.
+scenario_keys() {
+    start_sim
+    start_app main
+    local w=$WINDOW
+    click "$w" "$SWITCH"
+    local log=("COM6 RS232 ON") frames=()
+    wait_log "$w" "${log[@]}"
+    local i
+    for i in "${!KEY_COMMANDS[@]}"; do
+        click_key "$w" $((i + 1))
+        if [ -z "${KEY_COMMANDS[i]}" ]; then
+            # Sends nothing: the next key's wait_rx finds no frame in between.
+            log+=("Reserved")
+        else
+            frames+=("$(rx_line "${KEY_COMMANDS[i]}" "${KEY_NAMES[i]}")")
+            log+=("${KEY_NAMES[i]}")
+            wait_rx "${frames[@]}"
+        fi
+        # One key at a time, so that each name in the log is known to answer its own key.
+        wait_log "$w" "${log[@]}"
+    done
+
+    type_into "$w" "$SEND_BOX" "G5Eg"
+    click "$w" "$SEND"
+    frames+=("$(rx_line G5Eg _IR_KEY_3CH_Show)")
+    log+=("_IR_KEY_3CH_Show")
+    wait_rx "${frames[@]}"
+    wait_log "$w" "${log[@]}"
+}
+
+# The search skips COM1..COM5, which lead nowhere, probes COM6 and stays on it.
+scenario_search() {
+    start_sim
+    start_app main
+    local w=$WINDOW
+    click "$w" "$SEARCH"
+    # About 6 x 0.3 s to reach COM6, 2 s to the probe, 2 s more to the verdict.
+    WAIT_FOR=20 wait_log "$w" "COM6 RS232 ON" "COM6Check .... " "gEFG" "" \
+        "Search Device : COM6"
+    wait_rx 'rx "GFEg\n" 47 46 45 67 0A -> probe'
+    wait_text "$w" "$PORT_BOX" "COM6"
+    holds_sim "$APP_PID" || fail "the search found COM6 but left it closed"
+
+    # Left switched on: keys reach the device and the switch turns it off.
+    click_key "$w" 1
+    wait_rx 'rx "GFEg\n" 47 46 45 67 0A -> probe' "$POWER_FRAME"
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM6 RS232 ON" "COM6Check .... " "gEFG" "" "Search Device : COM6" \
+        "KEY_POWER_ON/OFF" "COM6 RS232 OFF"
+}
+
+# With no device anywhere the search gives up after COM20 and leaves the port closed.
+scenario_search_none() {
+    start_app main
+    local w=$WINDOW
+    click "$w" "$SEARCH"
+    WAIT_FOR=15 wait_log "$w" "Device not found . "
+    wait_text "$w" "$PORT_BOX" "COM20"
+    click "$w" "$SWITCH"
+    wait_log "$w" "Device not found . " "RS232 Open Error. "
+}
+
+# A port that is not there gives the error line and leaves the switch usable.
+scenario_open_error() {
+    start_sim
+    start_app main
+    local w=$WINDOW
+    type_into "$w" "$PORT_BOX" "COM9"
+    click "$w" "$SWITCH"
+    wait_log "$w" "RS232 Open Error. "
+    type_into "$w" "$PORT_BOX" "ttyKolvaneE2E"
+    click "$w" "$SWITCH"
+    wait_log "$w" "RS232 Open Error. " "RS232 Open Error. "
+
+    type_into "$w" "$PORT_BOX" "com6"
+    click "$w" "$SWITCH"
+    wait_log "$w" "RS232 Open Error. " "RS232 Open Error. " "com6 RS232 ON"
+    click_key "$w" 1
+    wait_rx "$POWER_FRAME"
+    wait_log "$w" "RS232 Open Error. " "RS232 Open Error. " "com6 RS232 ON" "KEY_POWER_ON/OFF"
+}
+
+# Closing the window with the port open ends the program cleanly and frees the port: a
+# second program, refused while the first held it, then gets it.
+scenario_close() {
+    [ -x "$CLOSE_WINDOW" ] || fail "$CLOSE_WINDOW is missing or cannot be run"
+    start_sim
+    start_app first
+    local first=$WINDOW first_pid=$APP_PID
+    xdotool windowmove --sync "$first" 0 0
+    click "$first" "$SWITCH"
+    wait_log "$first" "COM6 RS232 ON"
+
+    start_app second
+    local second=$WINDOW
+    xdotool windowmove --sync "$second" 600 0
+    click "$second" "$SWITCH"
+    wait_log "$second" "RS232 Open Error. "
+
+    "$CLOSE_WINDOW" "$first" || fail "could not ask the first window to close"
+    wait_exit "$first_pid" "kolvane after its window was closed"
+    [ "$EXIT_STATUS" -eq 0 ] || fail "kolvane exited with status $EXIT_STATUS"
+    forget_app "$first_pid"
+
+    click "$second" "$SWITCH"
+    wait_log "$second" "RS232 Open Error. " "COM6 RS232 ON"
+    click_key "$second" 1
+    wait_rx "$POWER_FRAME"
+    wait_log "$second" "RS232 Open Error. " "COM6 RS232 ON" "KEY_POWER_ON/OFF"
+}
+
+start_display
+case "$SCENARIO" in
+    switch | keys | search | search_none | open_error | close) "scenario_$SCENARIO" ;;
+    *) fail "no scenario \"$SCENARIO\"" ;;
+esac
+echo "e2e $SCENARIO: passed"
