@@ -85,14 +85,19 @@ public:
 
 private:
     // A real port's driver can hold close() for up to 30 s while it drains output that flow
-    // control is holding back; give the bytes a short while, then drop them.
+    // control is holding back; give the bytes a short while, then drop them. Flush only what
+    // is still held: with nothing queued a flush is not harmless, it can discard bytes a pty's
+    // other side has not read yet, or a UART's transmit FIFO.
     void settleOutput() {
         const auto deadline = Clock::now() + std::chrono::milliseconds(500);
         int pending = 0;
-        while (::ioctl(fd_, TIOCOUTQ, &pending) == 0 && pending > 0 && Clock::now() < deadline) {
+        while (::ioctl(fd_, TIOCOUTQ, &pending) == 0 && pending > 0) {
+            if (Clock::now() >= deadline) {
+                ::tcflush(fd_, TCOFLUSH);
+                return;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        ::tcflush(fd_, TCOFLUSH);
     }
 
     int fd_;

@@ -1,0 +1,368 @@
+// Devices that vanish, stop taking bytes or are held by someone else, against pseudo-terminals.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QProcess>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <chrono>
+#include <memory>
+
+#include "form_fixture.h"
+#include "serial/serial_device.h"
+
+using testing_support::PtyDevice;
+using testing_support::waitFor;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double processCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Lets the window run on its own timers for about `wall`; returns the share of that time the
+// process spent on the CPU. A spin detector, not a measurement: idle is a few per cent.
+double cpuShareWhileRunning(std::chrono::milliseconds wall) {
+    const double cpuBefore = processCpuSeconds();
+    const auto start = Clock::now();
+    QTest::qWait(int(wall.count()));
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    return (processCpuSeconds() - cpuBefore) / elapsed;
+}
+
+std::chrono::milliseconds since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+// Fills the line from the device's side towards the program until the pty takes no more, as
+// a device that has stopped reading looks to the program. The pty moves bytes between its
+// buffers in the background, so it is full only once it has refused several rounds running.
+// Returns how many bytes went in.
+std::size_t fillTowardsTheDevice(const PtyDevice& device) {
+    const int fd = ::open(device.path().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    const std::vector<std::uint8_t> block(4096, 'x');
+    std::size_t total = 0;
+    for (int refused = 0, round = 0; refused < 3 && round < 200; ++round) {
+        const std::size_t before = total;
+        for (ssize_t n; (n = ::write(fd, block.data(), block.size())) > 0;) {
+            total += std::size_t(n);
+        }
+        refused = total == before ? refused + 1 : 0;
+        waitFor([] { return false; }, 20ms);
+    }
+    ::close(fd);
+    return total;
+}
+
+speed_t speedOf(const termios& settings) {
+    return ::cfgetospeed(&settings);
+}
+
+// Whether a descriptor of our own could take the port's lock now.
+bool lockIsFree(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+}  // namespace
+
+class DeviceFaultTest : public FormTest {
+protected:
+    QTimer* timer(const char* name) { return form->findChild<QTimer*>(QLatin1String(name)); }
+
+    // Drives the search by hand: each tick is one call.
+    void startSearchByHand() {
+        timer("TimerRs232")->stop();
+        form->ButtonSearchDeviceClick();
+        ASSERT_TRUE(timer("TimerSearcgDevice")->isActive());
+        timer("TimerSearcgDevice")->stop();
+    }
+    void ticksUntilTheScanEnds() {
+        for (int i = 0; i < 40 && !logLines().contains("Device not found . "); ++i) {
+            form->TimerSearcgDeviceTimer();
+        }
+    }
+
+    // Runs `action` once inside the pauses of a send, at the `nth` pause (1 = after the first
+    // byte went out); true when it ran.
+    bool duringTheNthPause(int nth, const std::function<void()>& send,
+                           const std::function<void()>& action) {
+        QTimer cut;
+        cut.setInterval(0);
+        int pauses = 0;
+        bool ran = false;
+        QObject::connect(&cut, &QTimer::timeout, [&] {
+            if (!ran && form->sender().busy() && ++pauses == nth) {
+                ran = true;
+                action();
+            }
+        });
+        cut.start();
+        send();
+        cut.stop();
+        return ran;
+    }
+};
+
+TEST_F(DeviceFaultTest, VanishedDeviceLeavesTheWindowIdleQuietAndItsSwitchWorking) {
+    auto device = std::make_unique<PtyDevice>();
+    const QString path = QString::fromStdString(device->path());
+    form->show();
+    switchOnTo(*device);
+    device->send("gathered");
+    ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 8; }));
+    device->vanish();
+
+    // A second of the window on its own timers: polls on a dead line must not spin or log.
+    EXPECT_LT(cpuShareWhileRunning(1000ms), 0.3);
+    EXPECT_EQ(logLines(), (QStringList{path + " RS232 ON", "gathered"}));
+    EXPECT_EQ(form->receiveState().RxCount(), 0);
+    EXPECT_TRUE(form->link().ComOpened());
+
+    const auto start = Clock::now();
+    form->Image1Click();
+    form->Button2Click();
+    EXPECT_LT(since(start), 3000ms);
+
+    form->BitBtnRS232Click();
+    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(logLines().last(), path + " RS232 OFF");
+    form->BitBtnRS232Click();
+    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
+    EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(DeviceFaultTest, DeviceVanishingAtEachByteOfAFrameStopsTheFrameAndNothingElse) {
+    form->show();
+    for (int nth = 1; nth <= 4; ++nth) {
+        SCOPED_TRACE("vanishes in pause " + std::to_string(nth));
+        auto device = std::make_unique<PtyDevice>();
+        switchOnTo(*device);
+        std::vector<std::uint8_t> before;
+        const auto start = Clock::now();
+        const bool cut = duringTheNthPause(
+            nth, [&] { form->Image1Click(); },
+            [&] {
+                before = device->receive(std::size_t(nth), 500ms);
+                device->vanish();
+            });
+        EXPECT_LT(since(start), 3000ms);
+        ASSERT_TRUE(cut);
+        const std::string frameStart = std::string("G45g\n").substr(0, std::size_t(nth));
+        EXPECT_EQ(before, std::vector<std::uint8_t>(frameStart.begin(), frameStart.end()));
+        EXPECT_FALSE(form->sender().busy());
+
+        // The dead port keeps its place until switched off; keys on it do nothing harmful.
+        form->Image2Click();
+        form->TimerRs232Timer();
+        form->BitBtnRS232Click();
+        EXPECT_FALSE(form->link().ComOpened());
+    }
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_FALSE(logLines().contains("RS232 Open Error. "));
+}
+
+TEST_F(DeviceFaultTest, DeviceVanishingDuringASearchIsProbedOutAndTheScanFinishes) {
+    const QStringList expected = {"COM3 RS232 ON",      "COM3Check .... ", "COM3Check .... ",
+                                  "COM3Check .... ",    "COM3Check .... ", "COM3 RS232 OFF",
+                                  "Device not found . "};
+    {
+        SCOPED_TRACE("between probes");
+        auto device = std::make_unique<PtyDevice>();
+        aliases->mapPort(3, device->path());
+        form->show();
+        startSearchByHand();
+        form->TimerSearcgDeviceTimer();
+        form->TimerSearcgDeviceTimer();
+        form->TimerSearcgDeviceTimer();
+        form->TimerSearcgDeviceTimer();  // first probe
+        EXPECT_EQ(device->receive(5).size(), 5u);
+        device->vanish();
+        ticksUntilTheScanEnds();
+        EXPECT_EQ(logLines(), expected);
+        EXPECT_FALSE(form->link().ComOpened());
+    }
+    {
+        SCOPED_TRACE("inside a probe's frame");
+        form->ButtonClearClick();
+        auto device = std::make_unique<PtyDevice>();
+        aliases->mapPort(3, device->path());
+        startSearchByHand();
+        for (int i = 0; i < 3; ++i) {
+            form->TimerSearcgDeviceTimer();
+        }
+        ASSERT_TRUE(form->link().ComOpened());
+        EXPECT_TRUE(duringTheNthPause(
+            2, [&] { form->TimerSearcgDeviceTimer(); }, [&] { device->vanish(); }));
+        ticksUntilTheScanEnds();
+        EXPECT_EQ(logLines(), expected);
+        EXPECT_FALSE(form->link().ComOpened());
+    }
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(DeviceFaultTest, LineThatStopsTakingBytesCannotHoldTheWindow) {
+    PtyDevice device;
+    ASSERT_GT(fillTowardsTheDevice(device), 0u);
+    form->show();
+    switchOnTo(device);
+
+    const double cpuBefore = processCpuSeconds();
+    auto start = Clock::now();
+    form->Image1Click();
+    form->Button2Click();
+    const auto clicks = since(start);
+    EXPECT_LT(clicks, 3000ms);
+    // Waiting for a full line sleeps; it does not spin.
+    EXPECT_LT(processCpuSeconds() - cpuBefore, 0.3 * std::chrono::duration<double>(clicks).count());
+    // The line really was full: nothing of the frame got through.
+    for (std::uint8_t b : device.drain()) {
+        ASSERT_EQ(b, 'x');
+    }
+
+    // Receiving goes on with the timer running.
+    device.send("alive");
+    ASSERT_TRUE(waitFor([&] { return logLines().last() == QStringLiteral("alive"); }));
+
+    start = Clock::now();
+    form->BitBtnRS232Click();
+    EXPECT_LT(since(start), 3000ms);
+    EXPECT_FALSE(form->link().ComOpened());
+    form->BitBtnRS232Click();
+    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(DeviceFaultTest, SearchProbingAStalledLineMovesOn) {
+    PtyDevice device;
+    ASSERT_GT(fillTowardsTheDevice(device), 0u);
+    aliases->mapPort(2, device.path());
+    form->show();
+    startSearchByHand();
+    const auto start = Clock::now();
+    ticksUntilTheScanEnds();
+    EXPECT_LT(since(start), 10000ms);  // four probes, each a frame bounded per byte
+    EXPECT_EQ(logLines().first(), QStringLiteral("COM2 RS232 ON"));
+    EXPECT_EQ(logLines().count(QStringLiteral("COM2Check .... ")), 4);
+    EXPECT_EQ(logLines().last(), QStringLiteral("Device not found . "));
+    EXPECT_FALSE(form->link().ComOpened());
+}
+
+// Closing the port used to flush its output unconditionally. A pty reports no output queue,
+// so the flush threw away a frame the device had not read yet: the search's last probe, sent
+// right before it gives a port up, was lost now and then.
+TEST(SerialDeviceClose, BytesWrittenJustBeforeTheCloseReachTheDevice) {
+    PtyDevice device;
+    const std::uint8_t frame[] = {'G', 'F', 'E', 'g', 0x0A};
+    for (int round = 0; round < 200; ++round) {
+        auto port = serial::SerialDevice::open(device.path());
+        ASSERT_NE(port, nullptr);
+        ASSERT_EQ(port->write(frame, sizeof frame), sizeof frame);
+        port.reset();
+        ASSERT_EQ(device.receive(sizeof frame).size(), sizeof frame) << "round " << round;
+    }
+}
+
+TEST_F(DeviceFaultTest, SecondWindowFailsWithoutTouchingTheFirstsLine) {
+    PtyDevice device;
+    form->show();
+    switchOnTo(device);
+    const termios settings = device.lineSettings();
+
+    TFormKolvane second;
+    QStringList secondErrors;
+    second.setErrorDisplay([&](const QString& message) { secondErrors << message; });
+    second.findChild<QComboBox*>(QStringLiteral("ComboBoxBaudrate"))->setCurrentIndex(6);
+    second.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
+        ->setText(QString::fromStdString(device.path()));
+    second.BitBtnRS232Click();
+    EXPECT_FALSE(second.link().ComOpened());
+    EXPECT_EQ(second.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText(),
+              QStringLiteral("RS232 Open Error. "));
+    EXPECT_EQ(speedOf(device.lineSettings()), speedOf(settings));
+
+    // The first still sends and receives.
+    form->Image1Click();
+    EXPECT_EQ(device.receive(5).size(), 5u);
+    device.send(std::vector<std::uint8_t>{0x45});
+    ASSERT_TRUE(waitFor([&] { return logLines().last() == QStringLiteral("KEY_POWER_ON/OFF"); }));
+
+    // Once the first lets go, the second gets it.
+    form->BitBtnRS232Click();
+    second.BitBtnRS232Click();
+    EXPECT_TRUE(second.link().ComOpened());
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_TRUE(secondErrors.isEmpty());
+}
+
+TEST_F(DeviceFaultTest, PortLockedByADescriptorIsLeftAloneUntilReleased) {
+    PtyDevice device;
+    const int holder = ::open(device.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    const termios settings = device.lineSettings();
+    form->show();
+    child<QComboBox>("ComboBoxBaudrate")->setCurrentIndex(6);
+    edit("EditCOMport")->setText(QString::fromStdString(device.path()));
+    form->BitBtnRS232Click();
+    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
+    EXPECT_EQ(speedOf(device.lineSettings()), speedOf(settings));
+    // The holder's line still works.
+    device.send("to holder");
+    char got[16] = {};
+    EXPECT_TRUE(waitFor([&] { return ::read(holder, got, sizeof got) == 9; }));
+
+    ::close(holder);
+    form->BitBtnRS232Click();
+    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(DeviceFaultTest, PortHeldByAnotherProgramIsLeftAloneAndOursIsHeldAgainstIt) {
+    PtyDevice device;
+    QProcess holder;
+    holder.start(
+        QStringLiteral("flock"),
+        {QStringLiteral("--no-fork"), QStringLiteral("--exclusive"),
+         QString::fromStdString(device.path()), QStringLiteral("sleep"), QStringLiteral("30")});
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    ASSERT_TRUE(waitFor([&] { return !lockIsFree(device.path()); }, 5000ms));
+    form->show();
+    edit("EditCOMport")->setText(QString::fromStdString(device.path()));
+    form->BitBtnRS232Click();
+    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
+    EXPECT_EQ(holder.state(), QProcess::Running);
+
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(5000));
+    form->BitBtnRS232Click();
+    ASSERT_TRUE(form->link().ComOpened());
+    // Now the other program is the one turned away.
+    EXPECT_NE(QProcess::execute(QStringLiteral("flock"),
+                                {QStringLiteral("--nonblock"), QStringLiteral("--exclusive"),
+                                 QString::fromStdString(device.path()), QStringLiteral("true")}),
+              0);
+    form->BitBtnRS232Click();
+    EXPECT_TRUE(lockIsFree(device.path()));
+    EXPECT_TRUE(errors.isEmpty());
+}
