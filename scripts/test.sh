@@ -1,7 +1,36 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs the whole test suite headless.
+# Sets everything up, builds, and runs the whole test suite headless; then the same suite built
+# with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), then each fuzz target for
+# a while (build-fuzz/). Non-zero on any failure, sanitizer report or fuzzer crash.
+#   KOLVANE_SKIP_SANITIZE=1, KOLVANE_SKIP_FUZZ=1   leave a step out
+#   KOLVANE_FUZZ_SECONDS=n                         seconds per fuzz target (default 60)
 set -euo pipefail
+EXTRA_PACKAGES="${EXTRA_PACKAGES:-} clang libclang-rt-14-dev"
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+step() {
+    printf '\n== %s (%s)\n' "$1" "$(date +%T)"
+}
+
+step "Test suite"
 build "$BUILD_DIR"
-cd "$BUILD_DIR"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
+(cd "$BUILD_DIR" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)")
+
+if [ "${KOLVANE_SKIP_SANITIZE:-}" != 1 ]; then
+    step "Test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+    (
+        # Any report aborts the process, which fails its test (or the test discovery at build).
+        export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
+        export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
+        export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
+        build "$ROOT/build-asan" -DKOLVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        cd "$ROOT/build-asan"
+        QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
+    )
+fi
+
+if [ "${KOLVANE_SKIP_FUZZ:-}" != 1 ]; then
+    step "Fuzzing"
+    bash "$ROOT/fuzz/run.sh" "$ROOT/build-fuzz" "${KOLVANE_FUZZ_SECONDS:-60}"
+fi
+step "Done"
