@@ -5,7 +5,7 @@
 #   KOLVANE_SKIP_SANITIZE=1, KOLVANE_SKIP_FUZZ=1   leave a step out
 #   KOLVANE_FUZZ_SECONDS=n                         seconds per fuzz target (default 60)
 set -euo pipefail
-EXTRA_PACKAGES="${EXTRA_PACKAGES:-} clang libclang-rt-14-dev"
+EXTRA_PACKAGES="${EXTRA_PACKAGES:-} clang libclang-rt-dev"
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 step() {

@@ -111,6 +111,10 @@ scenario_search() {
     # Left switched on: keys reach the device and the switch turns it off.
     click_key "$w" 1
     wait_rx 'rx "GFEg\n" 47 46 45 67 0A -> probe' "$POWER_FRAME"
+    # The answer is logged at the second poll after it arrives; switching off sooner would
+    # keep it gathered for the next open instead.
+    wait_log "$w" "COM6 RS232 ON" "COM6Check .... " "gEFG" "" "Search Device : COM6" \
+        "KEY_POWER_ON/OFF"
     click "$w" "$SWITCH"
     wait_log "$w" "COM6 RS232 ON" "COM6Check .... " "gEFG" "" "Search Device : COM6" \
         "KEY_POWER_ON/OFF" "COM6 RS232 OFF"
