@@ -131,22 +131,6 @@ TEST_F(FormTest, PortsThatCannotOpenGiveTheOpenErrorAndChangeNothing) {
     EXPECT_FALSE(fs::exists("/dev/created-by-mistake"));
 }
 
-TEST_F(FormTest, PortHeldByAnotherWindowCannotBeOpenedAgain) {
-    PtyDevice device;
-    form->show();
-    switchOnTo(device);
-    TFormKolvane second;
-    second.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
-        ->setText(QString::fromStdString(device.path()));
-    second.BitBtnRS232Click();
-    EXPECT_FALSE(second.link().ComOpened());
-    EXPECT_EQ(second.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText(),
-              QStringLiteral("RS232 Open Error. "));
-    // The first keeps working.
-    form->Image1Click();
-    EXPECT_EQ(device.receive(5).size(), 5u);
-}
-
 TEST_F(FormTest, FailedOpenKeepsCaptionAndColourAfterAnEarlierSession) {
     PtyDevice device;
     form->show();
