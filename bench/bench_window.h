@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <cstdio>
+#include <memory>
+
+#include "app/form_kolvane.h"
+#include "pty_device.h"
+
+namespace bench {
+
+// The real window, shown offscreen, its port switched on to a fresh pty whose master side the
+// benchmark holds. COM names point nowhere, so no real port of the machine is touched.
+struct WindowOnPty {
+    testing_support::PortAliases aliases;
+    testing_support::PtyDevice device;
+    TFormKolvane form;
+
+    // False when the port did not open; the benchmark then has nothing to measure.
+    bool open() {
+        form.setErrorDisplay([](const QString& message) {
+            std::fprintf(stderr, "window error: %s\n", qPrintable(message));
+        });
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form)) {
+            return false;
+        }
+        form.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
+            ->setText(QString::fromStdString(device.path()));
+        form.BitBtnRS232Click();
+        return form.link().ComOpened();
+    }
+
+    QPlainTextEdit* log() { return form.findChild<QPlainTextEdit*>(QStringLiteral("Memo1")); }
+};
+
+}  // namespace bench
