@@ -262,14 +262,14 @@ void drawKeyCap(QPainter& p, QPointF c, const QColor& colour) {
     p.drawEllipse(faceCentre, faceRadius, faceRadius);
 
     // Soft specular patch of the overhead light.
-    QRadialGradient spec(c + QPointF(-r * 0.18, -r * 0.55), r * 0.62);
-    spec.setColorAt(0, QColor(255, 255, 255, 70));
-    spec.setColorAt(1, QColor(255, 255, 255, 0));
+    QRadialGradient shine(c + QPointF(-r * 0.18, -r * 0.55), r * 0.62);
+    shine.setColorAt(0, QColor(255, 255, 255, 70));
+    shine.setColorAt(1, QColor(255, 255, 255, 0));
     p.save();
     QPainterPath faceClip;
     faceClip.addEllipse(faceCentre, faceRadius, faceRadius);
     p.setClipPath(faceClip);
-    p.setBrush(spec);
+    p.setBrush(shine);
     p.drawEllipse(c + QPointF(-r * 0.18, -r * 0.55), r * 0.75, r * 0.5);
     p.restore();
 
