@@ -87,13 +87,18 @@ QPainterPath speakerPath(QPointF at, qreal scale) {
     return path;
 }
 
-void drawSpeaker(QPainter& p, QPoint c, int channel) {
-    const QPointF at(c.x() - 15.5, c.y());
+// Fills the speaker and leaves the pen set for its sound waves.
+void drawSpeakerBody(QPainter& p, QPointF at, qreal scale, qreal waveWidth) {
     p.setPen(Qt::NoPen);
     p.setBrush(kInk);
-    p.drawPath(speakerPath(at, 1.1));
+    p.drawPath(speakerPath(at, scale));
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(kInk, waveWidth, Qt::SolidLine, Qt::RoundCap));
+}
+
+void drawSpeaker(QPainter& p, QPoint c, int channel) {
+    const QPointF at(c.x() - 15.5, c.y());
+    drawSpeakerBody(p, at, 1.1, 1.6);
     const QPointF waveCentre(at.x() + 9.5, at.y());
     p.drawArc(QRectF(waveCentre.x() - 5.0, waveCentre.y() - 5.0, 10, 10), -55 * 16, 110 * 16);
     drawCentredText(p, QString::number(channel), QPointF(c.x() + 9.0, c.y()), 17);
@@ -105,11 +110,7 @@ void drawMute(QPainter& p, QPoint c) {
     QPainter m(&layer);
     m.setRenderHint(QPainter::Antialiasing);
     const QPointF at(c.x() - 12.5, c.y());
-    m.setPen(Qt::NoPen);
-    m.setBrush(kInk);
-    m.drawPath(speakerPath(at, 1.3));
-    m.setBrush(Qt::NoBrush);
-    m.setPen(QPen(kInk, 1.7, Qt::SolidLine, Qt::RoundCap));
+    drawSpeakerBody(m, at, 1.3, 1.7);
     const QPointF waveCentre(at.x() + 12.5, at.y());
     m.drawArc(QRectF(waveCentre.x() - 5.0, waveCentre.y() - 5.0, 10, 10), -50 * 16, 100 * 16);
     m.drawArc(QRectF(waveCentre.x() - 10.0, waveCentre.y() - 10.0, 20, 20), -50 * 16, 100 * 16);
