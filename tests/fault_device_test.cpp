@@ -108,7 +108,7 @@ protected:
         int pauses = 0;
         bool ran = false;
         QObject::connect(&cut, &QTimer::timeout, [&] {
-            if (!ran && form->sender().busy() && ++pauses == nth) {
+            if (!ran && form->commandSender().busy() && ++pauses == nth) {
                 ran = true;
                 action();
             }
@@ -168,7 +168,7 @@ TEST_F(DeviceFaultTest, DeviceVanishingAtEachByteOfAFrameStopsTheFrameAndNothing
         ASSERT_TRUE(cut);
         const std::string frameStart = std::string("G45g\n").substr(0, std::size_t(nth));
         EXPECT_EQ(before, std::vector<std::uint8_t>(frameStart.begin(), frameStart.end()));
-        EXPECT_FALSE(form->sender().busy());
+        EXPECT_FALSE(form->commandSender().busy());
 
         // The dead port keeps its place until switched off; keys on it do nothing harmful.
         form->Image2Click();

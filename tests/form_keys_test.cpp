@@ -133,7 +133,7 @@ TEST_F(FormTest, SendInsideAnotherSendWaitsForTheFirstFrame) {
     QTimer clicker;
     clicker.setInterval(0);
     QObject::connect(&clicker, &QTimer::timeout, form.get(), [&] {
-        if (nested < 3 && form->sender().busy()) {
+        if (nested < 3 && form->commandSender().busy()) {
             ++nested;
             nested == 1 ? form->Image2Click() : form->Image3Click();
         }
@@ -159,7 +159,7 @@ TEST_F(FormTest, ClosingThePortBetweenBytesStopsTheFrame) {
     QTimer closer;
     closer.setInterval(0);
     QObject::connect(&closer, &QTimer::timeout, form.get(), [&] {
-        if (form->sender().busy() && ++bytesSeen == 2) {
+        if (form->commandSender().busy() && ++bytesSeen == 2) {
             form->BitBtnRS232Click();  // off
             edit("EditCOMport")->setText(QString::fromStdString(second.path()));
             form->BitBtnRS232Click();  // on, another port

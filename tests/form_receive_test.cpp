@@ -17,7 +17,7 @@ TEST_F(FormTest, KeyCodeFromTheDeviceIsLoggedByNameWithTheTimerRunning) {
     device.send(std::vector<std::uint8_t>{0x43});
     device.send("gEFG\n");  // arrives in the same gap as 0x43: one text message
     ASSERT_TRUE(
-        waitFor([&] { return form->receiveState().DeviceFound() == 0 && logLines().size() > 2; }));
+        waitFor([&] { return form->deviceSearch().DeviceFound() == 0 && logLines().size() > 2; }));
     EXPECT_EQ(logLines().mid(2), (QStringList{"CgEFG", ""}));
 }
 
@@ -26,7 +26,7 @@ TEST_F(FormTest, ProbeReplySetsTheFoundSignalAndIsLoggedAsText) {
     form->show();
     switchOnTo(device);
     device.send("gEFG\n");
-    ASSERT_TRUE(waitFor([&] { return form->receiveState().DeviceFound() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return form->deviceSearch().DeviceFound() == 1; }));
     // The line feed is kept in the line; the log shows it as a line break.
     EXPECT_EQ(logLines().mid(1), (QStringList{"gEFG", ""}));
 }

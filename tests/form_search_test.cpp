@@ -129,7 +129,7 @@ TEST_F(SearchTest, ReplyIsFoundOnTheNextTickAndThePortStaysOpen) {
     ticks(4);
     ASSERT_TRUE(waitFor([&] {
         form->ButtonRs232ReadClick();
-        return form->receiveState().DeviceFound() == 1;
+        return form->deviceSearch().DeviceFound() == 1;
     }));
     ticks(1);
     EXPECT_EQ(logLines(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
@@ -151,7 +151,7 @@ TEST_F(SearchTest, ReplyArrivingDuringTheFourthProbeNamesTheProbedPort) {
     answer.setInterval(0);
     bool answered = false;
     QObject::connect(&answer, &QTimer::timeout, form.get(), [&] {
-        if (!answered && form->sender().busy()) {
+        if (!answered && form->commandSender().busy()) {
             answered = true;
             late.send("gEFG\n");
             waitFor([&] { return form->link().waitingBytes().value_or(0) == 5; });

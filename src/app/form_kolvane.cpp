@@ -11,9 +11,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <chrono>
 #include <ctime>
-#include <thread>
 
 #include "app/clock_text.h"
 #include "app/error_display.h"
@@ -21,6 +19,7 @@
 #include "app/int_text.h"
 #include "app/key_hotspot.h"
 #include "remote/key_table.h"
+#include "serial/pause.h"
 
 namespace {
 
@@ -32,7 +31,7 @@ constexpr std::int32_t kNoParity = 0;
 constexpr std::int32_t kOneStopBit = 1;
 
 void pauseAndProcessEvents() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    serial::pauseOneMillisecond();
     QCoreApplication::processEvents();
 }
 
@@ -62,7 +61,6 @@ TFormKolvane::TFormKolvane(QWidget* parent)
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize, available));
-    FormCreate();
 }
 
 TFormKolvane::~TFormKolvane() = default;
@@ -106,10 +104,6 @@ void TFormKolvane::connectHandlers() {
     for (std::size_t i = 0; i < Image.size(); ++i) {
         connectGuarded(Image[i], &app::KeyHotspot::clicked, kImageClick[i]);
     }
-}
-
-void TFormKolvane::FormCreate() {
-    rx_.FormCreate();
 }
 
 void TFormKolvane::showEvent(QShowEvent* event) {
@@ -195,7 +189,12 @@ void TFormKolvane::TimerRs232Timer() {
 }
 
 void TFormKolvane::ButtonRs232ReadClick() {
-    serial::pollReceiver(link_, rx_, [this](std::string_view bytes) { appendLogBytes(bytes); });
+    remote::pollReceiver(link_, rx_, [this](const remote::Message& message) {
+        if (message.kind == remote::Message::Kind::ProbeReply) {
+            search_.probeReplyArrived();
+        }
+        appendLogBytes(message.text);
+    });
 }
 
 // Sending.
@@ -236,8 +235,6 @@ void TFormKolvane::Button2Click() {
 // Device search.
 
 void TFormKolvane::ButtonSearchDeviceClick() {
-    rx_.setDeviceFound(0);
-    rx_.setSearchMode(1);
     search_.restart();
     if (link_.ComOpened()) {
         BitBtnRS232Click();
@@ -252,9 +249,6 @@ void TFormKolvane::TimerSearcgDeviceTimer() {
 
 bool TFormKolvane::comOpened() const {
     return link_.ComOpened();
-}
-bool TFormKolvane::deviceFound() const {
-    return rx_.DeviceFound() == 1;
 }
 void TFormKolvane::sendProbe() {
     ButtonConvertClick();

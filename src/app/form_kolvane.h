@@ -7,8 +7,9 @@
 #include <string_view>
 
 #include "remote/command_sender.h"
+#include "remote/key_table.h"
+#include "remote/receiver.h"
 #include "search/device_search.h"
-#include "serial/receive_poller.h"
 #include "serial/serial_link.h"
 
 class QComboBox;
@@ -36,9 +37,9 @@ public:
     void setErrorDisplay(ErrorDisplay display) { errorDisplay_ = std::move(display); }
 
     const serial::SerialLink& link() const { return link_; }
-    const serial::ReceiveState& receiveState() const { return rx_; }
+    const remote::ReceiveState& receiveState() const { return rx_; }
     const search::DeviceSearch& deviceSearch() const { return search_; }
-    const remote::CommandSender& sender() const { return sender_; }
+    const remote::CommandSender& commandSender() const { return sender_; }
 
 public slots:
     void FormShow();
@@ -83,7 +84,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void FormCreate();
     void buildControls();
     void buildTimers();
     void connectHandlers();
@@ -103,7 +103,6 @@ private:
 
     // The search's view of the window.
     bool comOpened() const override;
-    bool deviceFound() const override;
     void sendProbe() override;
     std::string portText() const override;
     void setPortText(const std::string& text) override;
@@ -115,13 +114,13 @@ private:
     void stopTimer() override;
 
     serial::SerialLink link_;
-    serial::ReceiveState rx_;
+    remote::ReceiveState rx_;  // zeroed as the window is created
     search::DeviceSearch search_;
     remote::CommandSender sender_;
     ErrorDisplay errorDisplay_;
 
     QLabel* ImagePanel = nullptr;
-    std::array<app::KeyHotspot*, 21> Image{};
+    std::array<app::KeyHotspot*, remote::kHotspotCount> Image{};
     QPushButton* ButtonSearchDevice = nullptr;
     QLineEdit* EditCOMport = nullptr;
     QPushButton* BitBtnRS232 = nullptr;

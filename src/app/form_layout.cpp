@@ -12,7 +12,6 @@
 
 #include "app/form_kolvane.h"
 #include "app/jpeg_image.h"
-#include "app/key_areas.h"
 #include "app/key_hotspot.h"
 #include "remote/key_table.h"
 
@@ -48,8 +47,8 @@ void TFormKolvane::buildControls() {
         const QString hint = QString::fromLatin1(key.hint.data(), qsizetype(key.hint.size()));
         Image[i] = new app::KeyHotspot(hint, client);
         Image[i]->setObjectName(QStringLiteral("Image%1").arg(key.hotspot));
-        Image[i]->setGeometry(app::kKeyAreas[i].left, app::kKeyAreas[i].top, app::kKeyAreaSide,
-                              app::kKeyAreaSide);
+        Image[i]->setGeometry(key.area.left, key.area.top, remote::kKeyAreaSide,
+                              remote::kKeyAreaSide);
     }
 
     ButtonSearchDevice = place(new QPushButton(QStringLiteral(" Search Device >>"), client),

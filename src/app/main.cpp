@@ -10,9 +10,9 @@ int main(int argc, char** argv) {
     try {
         TFormKolvane FormKolvane;
         FormKolvane.show();
-        application.exec();
+        return application.exec();
     } catch (...) {
         app::showErrorBox(nullptr, app::messageOf(std::current_exception()));
+        return 1;
     }
-    return 0;
 }

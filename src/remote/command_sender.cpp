@@ -1,6 +1,7 @@
 #include "remote/command_sender.h"
 
 #include "remote/key_table.h"
+#include "serial/pause.h"
 #include "serial/serial_link.h"
 
 namespace remote {
@@ -30,6 +31,7 @@ bool CommandSender::stillOnSamePort(const Pending& p) const {
 }
 
 void CommandSender::drain() {
+    const serial::FineTimerResolution finePauses;
     busy_ = true;
     struct Idle {
         bool& busy;

@@ -27,8 +27,17 @@ struct CommandFrame {
 // Command text of a key code: "G", two upper-case hex digits, "g".
 std::string commandTextFor(KeyCode code);
 
+// Where a key's click area lies on the remote picture (top-left corner, in pixels). The
+// picture is drawn from the same numbers, so each key sits centred in its area.
+struct KeyArea {
+    int left;
+    int top;
+};
+inline constexpr int kKeyAreaSide = 68;
+
 struct RemoteKey {
     int hotspot;  // 1..21, the numbered hotspot on the picture
+    KeyArea area;
     std::string_view hint;
     std::string_view commandText;  // empty for the reserved key
     std::optional<KeyCode> code;

@@ -10,7 +10,6 @@ class SearchHost {
 public:
     virtual ~SearchHost() = default;
     virtual bool comOpened() const = 0;
-    virtual bool deviceFound() const = 0;
     virtual void sendProbe() = 0;  // the send routine, with whatever the command box holds
     virtual std::string portText() const = 0;
     virtual void setPortText(const std::string& text) = 0;
@@ -24,7 +23,8 @@ public:
     virtual void stopTimer() = 0;
 };
 
-// The scan over COM1..COM20: `SearchPort`, `SearchPortLast`, `ProbeCount`.
+// The scan over COM1..COM20: `SearchPort`, `SearchPortLast`, `ProbeCount`, and the found
+// signal it waits for: `SearchMode`, `DeviceFound`.
 class DeviceSearch {
 public:
     static constexpr int kProbeInterval = 2000;
@@ -34,8 +34,22 @@ public:
     std::int32_t SearchPort() const { return searchPort_; }
     std::int32_t SearchPortLast() const { return kSearchPortLast; }
     std::int32_t ProbeCount() const { return probeCount_; }
+    std::int32_t DeviceFound() const { return deviceFound_; }
 
-    void restart() { searchPort_ = 1; }
+    // A new scan from COM1, waiting for a fresh answer.
+    void restart() {
+        deviceFound_ = 0;
+        searchMode_ = 1;
+        searchPort_ = 1;
+    }
+
+    // The receiver has seen the probe reply. It counts whenever it comes, also after a scan
+    // has ended; the next scan resets it first.
+    void probeReplyArrived() {
+        if (searchMode_ == 1) {
+            deviceFound_ = 1;
+        }
+    }
 
     // One tick of the scan: probe the open port, open the next one if none is open, then
     // decide whether to stop.
@@ -45,6 +59,8 @@ private:
     static constexpr std::int32_t kSearchPortLast = 20;
     std::int32_t searchPort_ = 1;
     std::int32_t probeCount_ = 1;
+    std::int32_t searchMode_ = 1;
+    std::int32_t deviceFound_ = 0;
 };
 
 }  // namespace search

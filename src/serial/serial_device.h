@@ -13,10 +13,10 @@ namespace serial {
 // settings found at open; the destructor gives all three back.
 class SerialDevice {
 public:
-    // Opens an existing terminal device for reading and writing; never creates or truncates
-    // anything. Returns nullptr when the path is not a terminal device, does not exist, or is
-    // held by another program.
-    static std::unique_ptr<SerialDevice> open(const std::string& devicePath);
+    // Opens the serial device a port path ("//./" and a port name, or a device path) names,
+    // for reading and writing; never creates or truncates anything. Returns nullptr when it
+    // is not a serial device, does not exist, or is held by another program.
+    static std::unique_ptr<SerialDevice> open(const std::string& portPath);
 
     ~SerialDevice();
     SerialDevice(const SerialDevice&) = delete;

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "serial/port_name.h"
 #include "serial/serial_device.h"
 
 namespace serial {
@@ -107,7 +108,8 @@ private:
 SerialDevice::SerialDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 SerialDevice::~SerialDevice() = default;
 
-std::unique_ptr<SerialDevice> SerialDevice::open(const std::string& devicePath) {
+std::unique_ptr<SerialDevice> SerialDevice::open(const std::string& portPath) {
+    const std::string devicePath = devicePathForPort(portPath, portAliasDir());
     if (devicePath.empty()) {
         return nullptr;
     }
@@ -142,7 +144,9 @@ bool SerialDevice::applyLineSettings(std::int32_t baud) {
         return false;
     }
     termios settings{};
-    ::tcgetattr(impl_->fd(), &settings);
+    if (::tcgetattr(impl_->fd(), &settings) != 0) {
+        return false;
+    }
     // A serial line here is always binary: a cooked tty would turn 0x0A into 0x0D 0x0A and
     // swallow control characters. Flow control (CRTSCTS, IXON, IXOFF) stays as found.
     settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);

@@ -1,7 +1,5 @@
 #include "serial/serial_link.h"
 
-#include "serial/port_name.h"
-
 namespace serial {
 
 void CommHandle::setOpen(std::unique_ptr<SerialDevice> device) {
@@ -33,7 +31,7 @@ bool SerialLink::Rs232Control(bool open, const std::string& path, std::int32_t b
     // then on the port is not open, whatever this attempt comes to.
     hComm_.close();
     comOpened_ = false;
-    auto device = SerialDevice::open(devicePathForPort(path, portAliasDir()));
+    auto device = SerialDevice::open(path);
     if (!device) {
         hComm_.setInvalid();
         return false;

@@ -18,7 +18,6 @@ public:
 
     State state() const { return state_; }
     bool isInvalid() const { return state_ == State::Invalid; }
-    bool isUnset() const { return state_ == State::Unset; }
     SerialDevice* device() const { return device_.get(); }
 
     void setOpen(std::unique_ptr<SerialDevice> device);

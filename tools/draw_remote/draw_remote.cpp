@@ -23,10 +23,10 @@
 #include <QRadialGradient>
 #include <QString>
 
-#include "app/key_areas.h"
 #include "canvas.h"
 #include "jpeg_writer.h"
 #include "key_symbols.h"
+#include "remote/key_table.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ const QColor kPurple(104, 56, 150);
 const QColor kBlack(36, 38, 42);
 
 // In hotspot order.
-const std::array<KeyArt, 21> kKeys = {{
+const std::array<KeyArt, remote::kHotspotCount> kKeys = {{
     {kRed, Symbol::Power, 0},          // 1
     {kRed, Symbol::BigAndThree, 1},    // 2
     {kRed, Symbol::Columns, 0},        // 3
@@ -65,8 +65,8 @@ const std::array<KeyArt, 21> kKeys = {{
 }};
 
 QPoint keyCentre(int index) {
-    const app::KeyArea& area = app::kKeyAreas[static_cast<std::size_t>(index)];
-    return QPoint(area.left + app::kKeyAreaSide / 2, area.top + app::kKeyAreaSide / 2);
+    const remote::KeyArea& area = remote::RemoteKeyTable[static_cast<std::size_t>(index)].area;
+    return QPoint(area.left + remote::kKeyAreaSide / 2, area.top + remote::kKeyAreaSide / 2);
 }
 
 // Three box passes approximate a gaussian closely enough for soft shadows.

@@ -14,7 +14,7 @@
 #include <QProcess>
 
 #include <QTemporaryDir>
-#include "app/key_areas.h"
+#include "remote/key_table.h"
 
 #include <gtest/gtest.h>
 
@@ -72,8 +72,8 @@ std::optional<FrameHeader> readFrameHeader(const QByteArray& data) {
 }
 
 QPoint centreOf(std::size_t key) {
-    return {app::kKeyAreas[key].left + app::kKeyAreaSide / 2,
-            app::kKeyAreas[key].top + app::kKeyAreaSide / 2};
+    return {remote::RemoteKeyTable[key].area.left + remote::kKeyAreaSide / 2,
+            remote::RemoteKeyTable[key].area.top + remote::kKeyAreaSide / 2};
 }
 
 // Mean colour of the 3 x 3 block around `at`, which smooths JPEG ringing.
@@ -190,7 +190,7 @@ TEST_F(DrawnRemote, IsBaselineEightBitRgbOfTheExpectedSize) {
 }
 
 TEST_F(DrawnRemote, EachKeyHasItsColourAndFitsItsClickArea) {
-    constexpr std::array<Cap, 21> caps = {
+    constexpr std::array<Cap, remote::kHotspotCount> caps = {
         Cap::Red,   Cap::Red,    Cap::Red,   Cap::Green, Cap::Green, Cap::Green, Cap::Blue,
         Cap::Blue,  Cap::Purple, Cap::Black, Cap::Black, Cap::Black, Cap::Black, Cap::Black,
         Cap::Black, Cap::Black,  Cap::Black, Cap::Black, Cap::Black, Cap::Black, Cap::Black,
@@ -225,7 +225,7 @@ TEST_F(DrawnRemote, ReservedKeyIsALighterGreenThanItsRow) {
 }
 
 TEST_F(DrawnRemote, ReservedKeyIsBlankAndTheOthersCarrySymbols) {
-    for (std::size_t key = 0; key < app::kKeyAreas.size(); ++key) {
+    for (std::size_t key = 0; key < remote::RemoteKeyTable.size(); ++key) {
         SCOPED_TRACE(testing::Message() << "hotspot " << key + 1);
         const QPoint c = centreOf(key);
         const int ink = countPixels(*image_, QRect(c - QPoint(17, 14), QSize(35, 29)), isInk);

@@ -1,4 +1,4 @@
-#include "serial/receive_poller.h"
+#include "remote/receiver.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,12 +6,13 @@
 #include "remote/key_table.h"
 #include "serial/serial_link.h"
 
-namespace serial {
+namespace remote {
 
-void ReceiveState::gather(const std::uint8_t* data, std::size_t count, const LogLine& log) {
+void ReceiveState::gather(const std::uint8_t* data, std::size_t count,
+                          const MessageHandler& handle) {
     while (count > 0) {
         if (rxCount_ == static_cast<std::int32_t>(kBufferSize)) {
-            endMessage(log);
+            endMessage(handle);
         }
         const std::size_t room = kBufferSize - static_cast<std::size_t>(rxCount_);
         const std::size_t take = std::min(count, room);
@@ -22,20 +23,20 @@ void ReceiveState::gather(const std::uint8_t* data, std::size_t count, const Log
     }
 }
 
-void ReceiveState::endMessage(const LogLine& log) {
+void ReceiveState::endMessage(const MessageHandler& handle) {
     if (rxCount_ == 1 && rxBuffer_[0] != 0) {
         // A lone byte is a key the device reports; one that is no key's code means nothing
         // to us and is not shown.
-        if (const remote::RemoteKey* key = remote::keyByCode(remote::KeyCode{rxBuffer_[0]})) {
-            log(key->receivedName);
+        if (const RemoteKey* key = keyByCode(KeyCode{rxBuffer_[0]})) {
+            handle({Message::Kind::Key, key->receivedName});
         }
     } else if (rxCount_ >= 2) {
-        endTextMessage(log);
+        endTextMessage(handle);
     }
     rxCount_ = 0;
 }
 
-void ReceiveState::endTextMessage(const LogLine& log) {
+void ReceiveState::endTextMessage(const MessageHandler& handle) {
     try {
         // The text stops at the first zero byte; a leading zero is skipped. Bytes past the
         // gathered count are zero anyway, so stopping there never shortens the text and a
@@ -44,17 +45,14 @@ void ReceiveState::endTextMessage(const LogLine& log) {
         const auto* end = rxBuffer_.data() + rxCount_;
         const std::string_view text(reinterpret_cast<const char*>(begin),
                                     static_cast<std::size_t>(std::find(begin, end, 0) - begin));
-        if (searchMode_ == 1 && text == remote::kProbeReply) {
-            deviceFound_ = 1;
-        }
-        log(text);
+        handle({text == kProbeReply ? Message::Kind::ProbeReply : Message::Kind::Text, text});
     } catch (...) {
         // A message that cannot be shown is dropped; receiving goes on with the next one.
     }
     rxBuffer_.fill(0);
 }
 
-void pollReceiver(SerialLink& link, ReceiveState& rx, const LogLine& log) {
+void pollReceiver(serial::SerialLink& link, ReceiveState& rx, const MessageHandler& handle) {
     if (link.hComm().isInvalid()) {
         return;
     }
@@ -68,10 +66,10 @@ void pollReceiver(SerialLink& link, ReceiveState& rx, const LogLine& log) {
     std::array<std::uint8_t, ReceiveState::kBufferSize> chunk;
     const std::size_t got = link.read(chunk.data(), waiting);
     if (waiting != 0) {
-        rx.gather(chunk.data(), got, log);
+        rx.gather(chunk.data(), got, handle);
         return;
     }
-    rx.endMessage(log);
+    rx.endMessage(handle);
 }
 
-}  // namespace serial
+}  // namespace remote
