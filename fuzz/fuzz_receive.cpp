@@ -1,6 +1,6 @@
-// Received bytes gathered into messages, checked against a plain model of the rules.
+// Received bytes gathered into messages, checked against the tests' model of the rules.
 //
-// Input: one byte choosing the search mode, then operations:
+// Input: a sequence of operations:
 //   0x00        a quiet poll
 //   0x01..0xDF  a chunk of that many bytes taken from the input
 //   0xE0..0xEF  a run of ((op & 0x0F) + 1) * 128 copies of the next input byte
@@ -8,97 +8,32 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "fuzz_check.h"
-#include "remote/key_table.h"
-#include "serial/receive_poller.h"
+#include "oracle/receive_model.h"
+#include "remote/receiver.h"
+#include "support/message_log.h"
 
 namespace {
 
-constexpr std::size_t kFull = serial::ReceiveState::kBufferSize;
-
-// The rules, one byte at a time and with no buffer of fixed size to reason about.
-class Model {
-public:
-    explicit Model(std::int32_t searchMode) : searchMode_(searchMode) {}
-
-    void gather(const std::uint8_t* data, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (message_.size() == kFull) {
-                end();
-            }
-            message_.push_back(data[i]);
-        }
-    }
-
-    void end() {
-        if (message_.size() == 1) {
-            if (message_[0] != 0) {
-                if (const auto* key = remote::keyByCode(remote::KeyCode{message_[0]})) {
-                    lines_.emplace_back(key->receivedName);
-                    keyLine_.push_back(true);
-                }
-            }
-        } else if (message_.size() >= 2) {
-            std::string text;
-            for (std::size_t i = message_[0] == 0 ? 1 : 0; i < message_.size(); ++i) {
-                if (message_[i] == 0) {
-                    break;
-                }
-                text.push_back(static_cast<char>(message_[i]));
-            }
-            if (searchMode_ == 1 && text == remote::kProbeReply) {
-                found_ = 1;
-            }
-            lines_.push_back(std::move(text));
-            keyLine_.push_back(false);
-        }
-        message_.clear();
-    }
-
-    const std::vector<std::uint8_t>& message() const { return message_; }
-    const std::vector<std::string>& lines() const { return lines_; }
-    bool isKeyLine(std::size_t i) const { return keyLine_[i]; }
-    std::int32_t found() const { return found_; }
-
-private:
-    std::int32_t searchMode_;
-    std::int32_t found_ = 0;
-    std::vector<std::uint8_t> message_;
-    std::vector<std::string> lines_;
-    std::vector<bool> keyLine_;
-};
+constexpr std::size_t kFull = remote::ReceiveState::kBufferSize;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
-        return 0;
-    }
-    const std::int32_t searchMode = data[0] % 3;
-    std::size_t at = 1;
-
-    serial::ReceiveState rx;
-    rx.FormCreate();
-    rx.setSearchMode(searchMode);
-    Model model(searchMode);
-    std::vector<std::string> logged;
+    remote::ReceiveState rx;
+    oracle::ReceiveModel model;
+    testing_support::MessageLog log;
+    const remote::MessageHandler handle = log.handler();
     std::size_t given = 0;
-    std::size_t loggedTextBytes = 0;
     std::size_t checked = 0;
-    const serial::LogLine log = [&](std::string_view bytes) {
-        FUZZ_CHECK(bytes.size() <= kFull);
-        logged.emplace_back(bytes);
-    };
 
     std::vector<std::uint8_t> run;
-    while (at < size) {
+    for (std::size_t at = 0; at < size;) {
         const std::uint8_t op = data[at++];
         if (op == 0) {
-            rx.endMessage(log);
+            rx.endMessage(handle);
             model.end();
         } else {
             const std::uint8_t* chunk = data + at;
@@ -118,27 +53,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 chunk = data + at;
                 at += count;
             }
-            rx.gather(chunk, count, log);
+            rx.gather(chunk, count, handle);
             model.gather(chunk, count);
             given += count;
         }
 
         FUZZ_CHECK(rx.RxCount() >= 0 && rx.RxCount() <= static_cast<std::int32_t>(kFull));
-        FUZZ_CHECK(static_cast<std::size_t>(rx.RxCount()) == model.message().size());
-        FUZZ_CHECK(logged.size() == model.lines().size());
-        for (; checked < logged.size(); ++checked) {
-            FUZZ_CHECK(logged[checked] == model.lines()[checked]);
+        FUZZ_CHECK(static_cast<std::size_t>(rx.RxCount()) == model.gathered().size());
+        FUZZ_CHECK(log.messages.size() == model.messages().size());
+        for (; checked < log.messages.size(); ++checked) {
+            FUZZ_CHECK(log.messages[checked] == model.messages()[checked]);
         }
-        FUZZ_CHECK(rx.DeviceFound() == model.found());
     }
 
-    FUZZ_CHECK(std::equal(model.message().begin(), model.message().end(), rx.RxBuffer().begin()));
-    for (std::size_t i = 0; i < logged.size(); ++i) {
-        if (!model.isKeyLine(i)) {
-            loggedTextBytes += logged[i].size();
+    FUZZ_CHECK(std::equal(model.gathered().begin(), model.gathered().end(), rx.RxBuffer().begin()));
+    std::size_t textBytes = 0;
+    bool found = false;
+    for (const oracle::Message& message : log.messages) {
+        FUZZ_CHECK(message.text.size() <= kFull);
+        if (message.kind != oracle::Message::Kind::Key) {
+            textBytes += message.text.size();
         }
+        found = found || message.kind == oracle::Message::Kind::ProbeReply;
     }
-    // Text lines hold only bytes that came in.
-    FUZZ_CHECK(loggedTextBytes <= given);
+    // Text holds only bytes that came in.
+    FUZZ_CHECK(textBytes <= given);
+    FUZZ_CHECK(log.search.DeviceFound() == (found ? 1 : 0));
     return 0;
 }

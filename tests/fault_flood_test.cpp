@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "form_fixture.h"
-#include "remote/key_table.h"
+#include "oracle/receive_model.h"
 
 using testing_support::PtyDevice;
 using testing_support::waitFor;
@@ -28,50 +28,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-constexpr std::size_t kBuffer = 1024;
-
-// The receive rules, poll by poll, written out plainly.
-class ReceiveRules {
-public:
-    void poll(const Bytes& waiting) {
-        if (waiting.size() > kBuffer) {
-            return;  // thrown away unread; the message being gathered goes on
-        }
-        if (waiting.empty()) {
-            end();
-            return;
-        }
-        for (std::uint8_t b : waiting) {
-            if (message_.size() == kBuffer) {
-                end();
-            }
-            message_.push_back(b);
-        }
-    }
-    const std::vector<std::string>& lines() const { return lines_; }
-
-private:
-    void end() {
-        if (message_.size() == 1) {
-            if (message_[0] != 0) {
-                if (const auto* key = remote::keyByCode(remote::KeyCode{message_[0]})) {
-                    lines_.emplace_back(key->receivedName);
-                }
-            }
-        } else if (message_.size() >= 2) {
-            std::string text;
-            for (std::size_t i = message_[0] == 0 ? 1 : 0; i < message_.size() && message_[i];
-                 ++i) {
-                text.push_back(char(message_[i]));
-            }
-            lines_.push_back(text);
-        }
-        message_.clear();
-    }
-
-    Bytes message_;
-    std::vector<std::string> lines_;
-};
+constexpr std::size_t kBuffer = oracle::ReceiveModel::kBuffer;
 
 // Chunks of flood, from a fixed seed so a failure can be replayed.
 class Flood {
@@ -136,7 +93,7 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
     // of widget, so only the receiving is compared.
     QPlainTextEdit expected;
     expected.appendPlainText(logLines().first());
-    ReceiveRules rules;
+    oracle::ReceiveModel model;
     Flood flood(0x4b6f6c76);
     std::size_t delivered = 0;
     std::size_t discarded = 0;
@@ -151,7 +108,7 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
                 << poll;
         }
         form->ButtonRs232ReadClick();
-        rules.poll(chunk);
+        model.poll(chunk);
 #ifndef KOLVANE_UNDER_ASAN
         if (poll == 299) {
             // Counted from here: by now the log has loaded the fonts random text asks for.
@@ -162,17 +119,18 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
         (chunk.size() > kBuffer ? discarded : delivered) += chunk.size();
     }
     form->ButtonRs232ReadClick();
-    rules.poll({});
+    model.poll({});
 
     std::size_t logged = 0;
-    for (const std::string& line : rules.lines()) {
+    for (const oracle::Message& message : model.messages()) {
+        const std::string& line = message.text;
         expected.appendPlainText(QString::fromLocal8Bit(line.data(), qsizetype(line.size())));
         logged += line.size();
     }
     ASSERT_GT(discarded, 0u);
-    ASSERT_GT(rules.lines().size(), 100u);
+    ASSERT_GT(model.messages().size(), 100u);
     EXPECT_EQ(child<QPlainTextEdit>("Memo1")->toPlainText(), expected.toPlainText());
-    EXPECT_LE(logged, delivered + 32 * rules.lines().size());
+    EXPECT_LE(logged, delivered + 32 * model.messages().size());
     EXPECT_TRUE(errors.isEmpty());
 #ifndef KOLVANE_UNDER_ASAN
     // Two logs of the same text are all that may grow; the receiver itself is fixed in size.
