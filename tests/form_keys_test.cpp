@@ -3,16 +3,18 @@
 #include <QtTest/QTest>
 
 #include "form_fixture.h"
-#include "remote/key_table.h"
+#include "oracle/keys.h"
 
 using testing_support::PtyDevice;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-Bytes frameOf(std::string_view text) {
-    const auto f = remote::CommandFrame::fromText(text);
-    return Bytes(f.bytes.begin(), f.bytes.end());
+// A key's frame: its four-character command and a line feed.
+Bytes frameOf(std::string_view command) {
+    Bytes frame(command.begin(), command.end());
+    frame.push_back(0x0A);
+    return frame;
 }
 
 QWidget* hotspot(TFormKolvane& form, int n) {
@@ -25,17 +27,17 @@ TEST_F(FormTest, EveryWorkingKeySendsItsFrameFromAnywhereInItsArea) {
     PtyDevice device;
     form->show();
     switchOnTo(device);
-    for (const remote::RemoteKey& key : remote::RemoteKeyTable) {
-        if (key.isReserved()) {
+    for (const oracle::Key& key : oracle::keys()) {
+        if (!key.code) {
             continue;
         }
         QWidget* spot = hotspot(*form, key.hotspot);
         for (const QPoint at :
              {QPoint(34, 34), QPoint(0, 0), QPoint(67, 0), QPoint(0, 67), QPoint(67, 67)}) {
             QTest::mouseClick(spot, Qt::LeftButton, {}, at);
-            EXPECT_EQ(device.receive(5), frameOf(key.commandText))
+            EXPECT_EQ(device.receive(5), frameOf(key.command))
                 << "Image" << key.hotspot << " at " << at.x() << "," << at.y();
-            EXPECT_EQ(edit("EditSend")->text().toStdString(), key.commandText);
+            EXPECT_EQ(edit("EditSend")->text().toStdString(), key.command);
         }
     }
     EXPECT_TRUE(device.receive(1, std::chrono::milliseconds(30)).empty());

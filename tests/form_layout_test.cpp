@@ -7,7 +7,7 @@
 #include <QtTest/QTest>
 
 #include "form_fixture.h"
-#include "remote/key_table.h"
+#include "oracle/keys.h"
 
 namespace {
 
@@ -45,15 +45,6 @@ QString textOf(QWidget* w) {
         return c->currentText();
     return {};
 }
-
-const QRect kHotspots[] = {
-    {6, 18, 68, 68},    {85, 18, 68, 68},   {164, 18, 68, 68},  {4, 89, 68, 68},
-    {85, 89, 68, 68},   {164, 89, 68, 68},  {4, 161, 68, 68},   {85, 161, 68, 68},
-    {164, 161, 68, 68}, {4, 233, 68, 68},   {85, 233, 68, 68},  {164, 233, 68, 68},
-    {4, 304, 68, 68},   {85, 304, 68, 68},  {164, 304, 68, 68}, {4, 376, 68, 68},
-    {85, 376, 68, 68},  {164, 376, 68, 68}, {6, 448, 68, 68},   {85, 448, 68, 68},
-    {164, 448, 68, 68},
-};
 
 }  // namespace
 
@@ -110,12 +101,14 @@ TEST_F(FormTest, CjkCaptionRendersWithRealGlyphs) {
 
 TEST_F(FormTest, HotspotsLieOverThePictureWithHintsAndHandPointer) {
     QWidget* picture = child<QWidget>("ImagePanel");
-    for (int n = 1; n <= 21; ++n) {
-        QWidget* spot = child<QWidget>(QStringLiteral("Image%1").arg(n).toLatin1().constData());
+    for (const oracle::Key& key : oracle::keys()) {
+        QWidget* spot =
+            child<QWidget>(QStringLiteral("Image%1").arg(key.hotspot).toLatin1().constData());
         ASSERT_NE(spot, nullptr);
-        const auto hint = remote::keyByHotspot(n).hint;
-        EXPECT_EQ(spot->geometry(), kHotspots[n - 1]) << n;
-        EXPECT_EQ(spot->toolTip(), QString::fromLatin1(hint.data(), int(hint.size())));
+        EXPECT_EQ(spot->geometry(),
+                  QRect(key.left, key.top, oracle::kKeyAreaSide, oracle::kKeyAreaSide))
+            << key.hotspot;
+        EXPECT_EQ(spot->toolTip(), QString::fromStdString(key.hint));
         EXPECT_EQ(spot->accessibleName(), spot->toolTip());
         EXPECT_EQ(spot->cursor().shape(), Qt::PointingHandCursor);
         EXPECT_EQ(spot->focusPolicy(), Qt::NoFocus);

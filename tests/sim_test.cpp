@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "oracle/keys.h"
 #include "port_alias.h"
-#include "remote/key_table.h"
 #include "sim_logic.h"
 #include "sim_options.h"
 
@@ -114,23 +114,18 @@ TEST(FrameSplitter, FinishHandsOverTheRestAndStartsAfresh) {
 }
 
 TEST(Answers, EveryKeyGetsItsCodeAndTheProbeItsReply) {
-    int keys = 0;
-    for (const remote::RemoteKey& key : remote::RemoteKeyTable) {
-        if (key.isReserved()) {
+    for (const oracle::Key& key : oracle::keys()) {
+        if (!key.code) {
             continue;
         }
-        ++keys;
-        const auto command = remote::CommandFrame::fromText(key.commandText).bytes;
-        const Frame frame{Bytes(command.begin(), command.end()), FrameEnd::LineFeed};
-        EXPECT_EQ(sim::correctAnswer(frame), Bytes{key.code->value}) << key.commandText;
-        EXPECT_NE(sim::describeFrame(frame).find(std::string(key.receivedName)), std::string::npos);
+        const Frame frame = lineFrame(key.command + "\n");
+        EXPECT_EQ(sim::correctAnswer(frame), Bytes{*key.code}) << key.command;
+        EXPECT_NE(sim::describeFrame(frame).find(key.receivedName), std::string::npos);
     }
-    EXPECT_EQ(keys, 20);
     EXPECT_EQ(sim::correctAnswer(lineFrame("GFEg\n")), bytes("gEFG\n"));
 }
 
 TEST(Answers, NothingButExactFramesIsAnswered) {
-    const auto fromReserved = remote::CommandFrame::fromText("").bytes;
     const Frame unanswered[] = {
         lineFrame("G45G\n"),
         lineFrame("g45g\n"),
@@ -140,7 +135,7 @@ TEST(Answers, NothingButExactFramesIsAnswered) {
         lineFrame("GFEg\r\n"),
         lineFrame("gEFG\n"),
         lineFrame("\n"),
-        {Bytes(fromReserved.begin(), fromReserved.end()), FrameEnd::LineFeed},
+        lineFrame(std::string(4, '\0') + "\n"),  // what the reserved key's empty command sends
         {bytes("G45g\n"), FrameEnd::CutTail},
         {bytes("G45g"), FrameEnd::NoLineFeed},
         {bytes("GFEg\n"), FrameEnd::CutTail},

@@ -17,16 +17,18 @@ readonly LOG="248 32 257 449"
 readonly CLEAR="248 496 75 25"
 readonly SEND_BOX="328 496 41 21"
 readonly SEND="408 496 75 25"
-# The remote's keys, hotspot 1 to 21, each 68 x 68 from these corners.
-readonly KEY_CORNERS=(
-    "6 18" "85 18" "164 18"
-    "4 89" "85 89" "164 89"
-    "4 161" "85 161" "164 161"
-    "4 233" "85 233" "164 233"
-    "4 304" "85 304" "164 304"
-    "4 376" "85 376" "164 376"
-    "6 448" "85 448" "164 448"
-)
+# The remote's keys, hotspot 1 to 21, from the table the C++ tests read too: the corner of
+# each 68 x 68 click area, the command the key sends and the name the log shows when the
+# device answers it; the reserved key has neither.
+KEYS_TSV="$(dirname "${BASH_SOURCE[0]}")/../oracle/keys.tsv"
+mapfile -t KEY_CORNERS < <(awk -F'\t' '/^[0-9]/ {print $2, $3}' "$KEYS_TSV")
+mapfile -t KEY_COMMANDS < <(awk -F'\t' '/^[0-9]/ {print $5}' "$KEYS_TSV")
+mapfile -t KEY_NAMES < <(awk -F'\t' '/^[0-9]/ {print $7}' "$KEYS_TSV")
+readonly KEY_CORNERS KEY_COMMANDS KEY_NAMES
+if [ ${#KEY_CORNERS[@]} -ne 21 ]; then
+    echo "FAIL: $KEYS_TSV does not list 21 keys" >&2
+    exit 1
+fi
 
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/kolvane-e2e.XXXXXX")
 readonly TMP

@@ -25,14 +25,6 @@ done
 # shellcheck source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-# What the device answers to each key, hotspot 1 to 21: command and name; "" for the
-# reserved key, which has neither.
-readonly KEY_COMMANDS=(G45g G46g G47g G44g G40g "" G07g G15g G09g G16g G19g G0Dg
-    G0Cg G18g G5Eg G08g G1Cg G5Ag G42g G52g G4Ag)
-readonly KEY_NAMES=(KEY_POWER_ON/OFF KEY_1_3_Split KEY_4_H_Split KEY_2_12Split KEY_2_34Split ""
-    KEY_AUDIO_CH1 KEY_AUDIO_CH2 KEY_AUDIO_mute/unmute KEY_AUDIO_CH3 KEY_AUDIO_CH4
-    KEY_CHANGE_OUTSIZE _IR_KEY_1CH_Show _IR_KEY_2CH_Show _IR_KEY_3CH_Show _IR_KEY_4CH_Show
-    KEY_4_Split KEY_1_3_Split_M0 KEY_1_3_Split_M1 KEY_1_3_Split_M2 KEY_1_3_Split_M3)
 readonly POWER_FRAME='rx "G45g\n" 47 34 35 67 0A -> KEY_POWER_ON/OFF'
 
 # The switch opens and closes the port, and only an open port carries key presses. The
