@@ -31,9 +31,6 @@ void printValue(const std::string& key, double value);
 // `--name value` from the command line, or `fallback`.
 double numberOption(int argc, char** argv, const std::string& name, double fallback);
 
-// VmRSS of this process, in KiB; 0 when /proc cannot say.
-long residentKiB();
-
 // The offscreen platform unless the caller chose one.
 void preferOffscreenPlatform();
 

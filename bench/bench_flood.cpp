@@ -13,6 +13,7 @@
 
 #include "bench_common.h"
 #include "bench_window.h"
+#include "support/resident_memory.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
     bench::runEventLoop(300);
     const double appendStart = appendCostUs(log);
     bench::runEventLoop(300);
-    const long rssStart = bench::residentKiB();
+    const long rssStart = testing_support::residentKiB();
     const int blocksStart = log->blockCount();
     messages = 0;
 
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
     bench::runEventLoop(300);  // the last message ends at the next quiet poll
     const std::vector<double> floodStalls = stalls.stop();
     const long floodMessages = messages;
-    const long rssEnd = bench::residentKiB();
+    const long rssEnd = testing_support::residentKiB();
     const int floodBlocks = log->blockCount() - blocksStart;
     const double appendEnd = appendCostUs(log);
 

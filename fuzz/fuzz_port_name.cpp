@@ -1,14 +1,12 @@
 // Port names to device paths. Input: one byte choosing the alias directory, then the port path.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "fuzz_check.h"
 #include "serial/port_name.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -16,28 +14,20 @@ namespace {
 
 std::string aliasDir;
 
-void removeAliasDir() {
-    std::error_code ec;
-    fs::remove_all(fs::path(aliasDir).parent_path(), ec);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char pattern[] = "/tmp/kolvane-fuzz-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
-        std::abort();
-    }
-    aliasDir = std::string(pattern) + "/ports";
+    // Removed as the fuzzer exits.
+    static const testing_support::TempDir root;
+    aliasDir = (root.path() / "ports").string();
     fs::create_directories(aliasDir);
     // Absolute, relative, dangling, looping and directory aliases.
     fs::create_symlink("/dev/pts/7", aliasDir + "/com1");
     fs::create_symlink("../elsewhere/tty", aliasDir + "/com2");
     fs::create_symlink("com3", aliasDir + "/com3");
-    fs::create_directory_symlink("/tmp", aliasDir + "/com4");
+    fs::create_directory_symlink(fs::temp_directory_path(), aliasDir + "/com4");
     fs::create_directory(aliasDir + "/com5");
     fs::create_symlink("tty with space \xc3\xbc", aliasDir + "/com12");
-    std::atexit(removeAliasDir);
     return 0;
 }
 

@@ -14,6 +14,7 @@
 
 #include "form_fixture.h"
 #include "serial/serial_device.h"
+#include "support/wait_for.h"
 
 using testing_support::PtyDevice;
 using testing_support::waitFor;

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "form_fixture.h"
+#include "support/fd.h"
 
 namespace fs = std::filesystem;
 
@@ -23,20 +24,17 @@ public:
     explicit DirectoryWatch(const std::vector<std::string>& dirs)
         : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
         for (const std::string& dir : dirs) {
-            ::inotify_add_watch(fd_, dir.c_str(), IN_ALL_EVENTS);
+            ::inotify_add_watch(fd_.get(), dir.c_str(), IN_ALL_EVENTS);
         }
     }
-    ~DirectoryWatch() { ::close(fd_); }
-    DirectoryWatch(const DirectoryWatch&) = delete;
-    DirectoryWatch& operator=(const DirectoryWatch&) = delete;
 
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return bool(fd_); }
 
     std::vector<std::string> events() {
         std::vector<std::string> seen;
         alignas(inotify_event) char buffer[16384];
         for (;;) {
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            const ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
             if (n <= 0) {
                 break;
             }
@@ -52,7 +50,7 @@ public:
     }
 
 private:
-    int fd_;
+    testing_support::Fd fd_;
 };
 
 // Type, size, times and content of everything under `root`, links not followed.

@@ -5,26 +5,20 @@
 
 #include <QTimer>
 #include <QtTest/QTest>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "form_fixture.h"
 #include "oracle/receive_model.h"
+#include "support/resident_memory.h"
+#include "support/sanitizers.h"
+#include "support/wait_for.h"
 
 using testing_support::PtyDevice;
 using testing_support::waitFor;
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KOLVANE_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KOLVANE_UNDER_ASAN 1
-#endif
-#endif
 
 namespace {
 
@@ -65,17 +59,6 @@ private:
     std::mt19937 rng_;
 };
 
-#ifndef KOLVANE_UNDER_ASAN
-// ASan keeps freed memory aside for a while, so resident size says nothing there.
-std::size_t residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t size = 0;
-    std::size_t resident = 0;
-    statm >> size >> resident;
-    return resident * std::size_t(::sysconf(_SC_PAGESIZE));
-}
-#endif
-
 }  // namespace
 
 class FloodTest : public FormTest {
@@ -97,7 +80,7 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
     Flood flood(0x4b6f6c76);
     std::size_t delivered = 0;
     std::size_t discarded = 0;
-    [[maybe_unused]] std::size_t residentBefore = 0;
+    [[maybe_unused]] long residentBefore = 0;
     for (int poll = 0; poll < 1500; ++poll) {
         const Bytes chunk = flood.next(true);
         if (!chunk.empty()) {
@@ -112,7 +95,7 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
 #ifndef KOLVANE_UNDER_ASAN
         if (poll == 299) {
             // Counted from here: by now the log has loaded the fonts random text asks for.
-            residentBefore = residentBytes();
+            residentBefore = testing_support::residentKiB();
         }
 #endif
         ASSERT_LE(form->receiveState().RxCount(), std::int32_t(kBuffer));
@@ -134,7 +117,8 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
     EXPECT_TRUE(errors.isEmpty());
 #ifndef KOLVANE_UNDER_ASAN
     // Two logs of the same text are all that may grow; the receiver itself is fixed in size.
-    const std::size_t grown = residentBytes() - std::min(residentBefore, residentBytes());
+    const std::size_t grown =
+        1024 * std::size_t(std::max(0L, testing_support::residentKiB() - residentBefore));
     RecordProperty("logged_bytes", std::to_string(logged));
     RecordProperty("resident_growth_bytes", std::to_string(grown));
     EXPECT_LT(grown, 16u * 1024 * 1024 + 2 * 64 * logged);

@@ -4,6 +4,7 @@
 #include <QtTest/QTest>
 
 #include "form_fixture.h"
+#include "support/wait_for.h"
 
 using testing_support::PtyDevice;
 using testing_support::waitFor;

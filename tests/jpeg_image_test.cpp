@@ -12,14 +12,7 @@
 #include <vector>
 
 #include "app/jpeg_image.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KOLVANE_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KOLVANE_ASAN 1
-#endif
-#endif
+#include "support/sanitizers.h"
 
 namespace {
 
@@ -153,7 +146,7 @@ TEST_F(Jpeg, HugeDimensionsAreRefusedBeforeDecoding) {
         big[sof + 7] = std::uint8_t(s.width >> 8);
         big[sof + 8] = std::uint8_t(s.width);
         expectRefused(big);
-#ifndef KOLVANE_ASAN  // the sanitizer's shadow memory does not fit the cap
+#ifndef KOLVANE_UNDER_ASAN  // the sanitizer's shadow memory does not fit the cap
         EXPECT_TRUE(refusedWithinMemory(big));
 #endif
     }

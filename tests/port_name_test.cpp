@@ -8,6 +8,7 @@
 #include <string>
 
 #include "serial/port_name.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using serial::devicePathForPort;
@@ -76,16 +77,11 @@ TEST(DevicePathForPort, MapsNamesWithoutAliases) {
 
 class Aliases : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kolvane-alias-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
     void alias(int n, const std::string& target) {
         fs::create_symlink(target, serial::aliasPathFor(dir, n));
     }
-    std::string dir;
+    testing_support::TempDir tmp;
+    const std::string dir = tmp.path().string();
 };
 
 TEST_F(Aliases, AliasWinsOverTheDefaultWhetherOrNotItsTargetExists) {

@@ -5,11 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 #include "serial/port_name.h"
 
@@ -97,21 +95,15 @@ std::vector<std::uint8_t> PtyDevice::drain() {
 }
 
 PortAliases::PortAliases() {
-    char pattern[] = "/tmp/kolvane-test-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (made == nullptr) {
-        throw std::runtime_error("cannot make a temporary directory");
-    }
-    root_ = made;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) {
         hadXdg_ = true;
         previousXdg_ = xdg;
     }
-    ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", root().c_str(), 1);
     dir_ = serial::portAliasDir();
     std::filesystem::create_directories(dir_);
     for (int n = 1; n <= 20; ++n) {
-        mapPort(n, root_ + "/absent/com" + std::to_string(n));
+        mapPort(n, root() + "/absent/com" + std::to_string(n));
     }
 }
 
@@ -121,8 +113,6 @@ PortAliases::~PortAliases() {
     } else {
         ::unsetenv("XDG_CONFIG_HOME");
     }
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
 }
 
 void PortAliases::mapPort(int comNumber, const std::string& devicePath) {
@@ -130,20 +120,6 @@ void PortAliases::mapPort(int comNumber, const std::string& devicePath) {
     std::error_code ec;
     std::filesystem::remove(alias, ec);
     std::filesystem::create_symlink(devicePath, alias);
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        if (QCoreApplication::instance() != nullptr) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 }  // namespace testing_support

@@ -4,9 +4,10 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace testing_support {
 
@@ -56,18 +57,13 @@ public:
 
     void mapPort(int comNumber, const std::string& devicePath);
     const std::string& dir() const { return dir_; }
-    const std::string& root() const { return root_; }
+    std::string root() const { return root_.path().string(); }
 
 private:
-    std::string root_;
+    TempDir root_;
     std::string dir_;
     std::string previousXdg_;
     bool hadXdg_ = false;
 };
-
-// Polls `condition` until it holds or `timeout` passes, processing Qt events meanwhile when
-// an application exists.
-bool waitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
 }  // namespace testing_support

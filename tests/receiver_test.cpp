@@ -14,6 +14,7 @@
 #include "remote/receiver.h"
 #include "serial/serial_link.h"
 #include "support/message_log.h"
+#include "support/wait_for.h"
 
 using oracle::Message;
 using remote::ReceiveState;

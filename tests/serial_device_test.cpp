@@ -17,6 +17,8 @@
 #include "pty_device.h"
 #include "serial/serial_device.h"
 #include "serial/serial_link.h"
+#include "support/temp_dir.h"
+#include "support/wait_for.h"
 
 namespace fs = std::filesystem;
 using serial::SerialDevice;
@@ -136,13 +138,6 @@ TEST(SerialDevice, SpeedsTheDriverCannotTakeAreRefusedAndChangeNothing) {
 
 class NotATerminal : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kolvane-dev-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::string makeFile(const std::string& name) {
         const std::string path = dir + "/" + name;
         const std::string text("ATZ\r\n\0\xff", 7);
@@ -160,7 +155,8 @@ protected:
         ::stat(path.c_str(), &st);
         return st.st_mtim;
     }
-    std::string dir;
+    testing_support::TempDir tmp;
+    const std::string dir = tmp.path().string();
 };
 
 TEST_F(NotATerminal, IsRefusedAndLeftUntouched) {

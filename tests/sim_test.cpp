@@ -20,6 +20,8 @@
 #include "port_alias.h"
 #include "sim_logic.h"
 #include "sim_options.h"
+#include "support/fd.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -30,6 +32,8 @@ using sim::Bytes;
 using sim::Clock;
 using sim::Frame;
 using sim::FrameEnd;
+using testing_support::Fd;
+using testing_support::TempDir;
 namespace fs = std::filesystem;
 
 Bytes bytes(const std::string& text) {
@@ -256,18 +260,6 @@ TEST(Options, BadCommandLinesAreUsageErrors) {
     }
 }
 
-struct TempDir {
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "kolvane-sim-test-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
-
 std::string linkOf(const fs::path& path) {
     std::error_code ec;
     return fs::read_symlink(path, ec).string();
@@ -275,7 +267,7 @@ std::string linkOf(const fs::path& path) {
 
 TEST(PortAlias, CreatesReplacesStaleAndRefusesLiveAliases) {
     TempDir tmp;
-    const fs::path dir = tmp.path / "a" / "ports";
+    const fs::path dir = tmp.path() / "a" / "ports";
     std::string error;
     {
         auto alias = sim::PortAlias::create(dir.string(), 7, "/dev/pts/77", error);
@@ -284,7 +276,7 @@ TEST(PortAlias, CreatesReplacesStaleAndRefusesLiveAliases) {
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "com7")));
 
-    fs::create_symlink(tmp.path / "gone", dir / "com2");
+    fs::create_symlink(tmp.path() / "gone", dir / "com2");
     auto stale = sim::PortAlias::create(dir.string(), 2, "/dev/pts/5", error);
     ASSERT_TRUE(stale) << error;
     EXPECT_TRUE(stale->replacedDangling());
@@ -303,12 +295,12 @@ TEST(PortAlias, CreatesReplacesStaleAndRefusesLiveAliases) {
 TEST(PortAlias, LeavesAnAliasThatWasTakenOver) {
     TempDir tmp;
     std::string error;
-    auto alias = sim::PortAlias::create(tmp.path.string(), 1, "/dev/pts/8", error);
+    auto alias = sim::PortAlias::create(tmp.path().string(), 1, "/dev/pts/8", error);
     ASSERT_TRUE(alias) << error;
-    fs::remove(tmp.path / "com1");
-    fs::create_symlink("/dev/pts/9", tmp.path / "com1");
+    fs::remove(tmp.path() / "com1");
+    fs::create_symlink("/dev/pts/9", tmp.path() / "com1");
     alias->remove();
-    EXPECT_EQ(linkOf(tmp.path / "com1"), "/dev/pts/9");
+    EXPECT_EQ(linkOf(tmp.path() / "com1"), "/dev/pts/9");
 }
 
 // The built simulator, run as a user would run it, with its own configuration directory.
@@ -347,15 +339,12 @@ public:
         }
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
-        out_ = fds[0];
+        out_ = Fd(fds[0]);
     }
     ~SimProcess() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) {
-            ::close(out_);
         }
     }
 
@@ -366,8 +355,8 @@ public:
         std::string line;
         char c = 0;
         while (Clock::now() < deadline) {
-            pollfd pfd{out_, POLLIN, 0};
-            if (::poll(&pfd, 1, 50) == 1 && ::read(out_, &c, 1) == 1) {
+            pollfd pfd{out_.get(), POLLIN, 0};
+            if (::poll(&pfd, 1, 50) == 1 && ::read(out_.get(), &c, 1) == 1) {
                 if (c == '\n') {
                     return line;
                 }
@@ -393,17 +382,7 @@ public:
 
 private:
     pid_t pid_ = -1;
-    int out_ = -1;
-};
-
-struct Fd {
-    explicit Fd(int fd) : fd(fd) {}
-    ~Fd() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    int fd;
+    Fd out_;
 };
 
 std::string slavePathFrom(const std::string& firstLine) {
@@ -441,29 +420,29 @@ bool writeAll(int fd, const std::string& text) {
 
 TEST(SimProcess, AnswersKeysAndTheProbeEachAsItsOwnMessage) {
     TempDir config;
-    SimProcess sim({}, config.path);
+    SimProcess sim({}, config.path());
     ASSERT_GT(sim.pid(), 0);
     const std::string path = slavePathFrom(sim.readLine());
     ASSERT_FALSE(path.empty());
     Fd line(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    ASSERT_GE(line.fd, 0) << path;
+    ASSERT_GE(line.get(), 0) << path;
 
-    ASSERT_TRUE(writeAll(line.fd, "G45g\n"));
-    EXPECT_EQ(readTimed(line.fd, 1).values, Bytes{0x45});
-    ASSERT_TRUE(writeAll(line.fd, "GFEg\n"));
-    EXPECT_EQ(readTimed(line.fd, 5).values, bytes("gEFG\n"));
+    ASSERT_TRUE(writeAll(line.get(), "G45g\n"));
+    EXPECT_EQ(readTimed(line.get(), 1).values, Bytes{0x45});
+    ASSERT_TRUE(writeAll(line.get(), "GFEg\n"));
+    EXPECT_EQ(readTimed(line.get(), 5).values, bytes("gEFG\n"));
 
     // Sent together, answered apart: the program's 100 ms poll must see a quiet spell.
-    ASSERT_TRUE(writeAll(line.fd, "G46g\nG4Ag\n"));
-    const Received two = readTimed(line.fd, 2);
+    ASSERT_TRUE(writeAll(line.get(), "G46g\nG4Ag\n"));
+    const Received two = readTimed(line.get(), 2);
     ASSERT_EQ(two.values, (Bytes{0x46, 0x4A}));
     EXPECT_GE(two.times[1] - two.times[0], 200ms);
 }
 
 TEST(SimProcess, AliasLivesAsLongAsTheSimulator) {
     TempDir config;
-    const fs::path alias = config.path / "kolvane" / "ports" / "com7";
-    SimProcess sim({"--as", "COM7"}, config.path);
+    const fs::path alias = config.path() / "kolvane" / "ports" / "com7";
+    SimProcess sim({"--as", "COM7"}, config.path());
     const std::string first = sim.readLine();
     EXPECT_NE(first.find(" as COM7"), std::string::npos) << first;
     ASSERT_EQ(linkOf(alias), slavePathFrom(first));
@@ -474,18 +453,19 @@ TEST(SimProcess, AliasLivesAsLongAsTheSimulator) {
 
 TEST(SimProcess, VanishingHangsUpTheLineAndRemovesTheAlias) {
     TempDir config;
-    const fs::path alias = config.path / "kolvane" / "ports" / "com4";
-    SimProcess sim({"--as", "com4", "--vanish-after", "300"}, config.path);
+    const fs::path alias = config.path() / "kolvane" / "ports" / "com4";
+    SimProcess sim({"--as", "com4", "--vanish-after", "300"}, config.path());
     const std::string path = slavePathFrom(sim.readLine());
     Fd line(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    ASSERT_GE(line.fd, 0) << path;
+    ASSERT_GE(line.get(), 0) << path;
     EXPECT_EQ(linkOf(alias), path);
 
     bool hungUp = false;
     for (const auto deadline = Clock::now() + 5s; !hungUp && Clock::now() < deadline;) {
-        pollfd pfd{line.fd, POLLIN, 0};
+        pollfd pfd{line.get(), POLLIN, 0};
         std::uint8_t b = 0;
-        hungUp = ::poll(&pfd, 1, 50) == 1 && (pfd.revents & POLLHUP || ::read(line.fd, &b, 1) <= 0);
+        hungUp =
+            ::poll(&pfd, 1, 50) == 1 && (pfd.revents & POLLHUP || ::read(line.get(), &b, 1) <= 0);
     }
     EXPECT_TRUE(hungUp);
     EXPECT_EQ(sim.waitExit(), 0);
@@ -494,7 +474,7 @@ TEST(SimProcess, VanishingHangsUpTheLineAndRemovesTheAlias) {
 
 TEST(SimProcess, ExitStatuses) {
     TempDir config;
-    const fs::path ports = config.path / "kolvane" / "ports";
+    const fs::path ports = config.path() / "kolvane" / "ports";
     fs::create_directories(ports);
     fs::create_symlink("/dev/null", ports / "com5");
     const struct {
@@ -510,7 +490,7 @@ TEST(SimProcess, ExitStatuses) {
         {{"--vanish-after", "0"}, 0},
     };
     for (const auto& c : cases) {
-        SimProcess sim(c.options, config.path);
+        SimProcess sim(c.options, config.path());
         EXPECT_EQ(sim.waitExit(), c.status) << c.options[0];
     }
     EXPECT_EQ(linkOf(ports / "com5"), "/dev/null");

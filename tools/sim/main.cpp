@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <random>
@@ -25,47 +24,17 @@
 #include "serial/port_name.h"
 #include "sim_logic.h"
 #include "sim_options.h"
+#include "support/fd.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using sim::Clock;
+using testing_support::Fd;
+using testing_support::systemError;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
-
-std::string systemError(const char* what, int error) {
-    return std::string(what) + ": " + std::strerror(error);
-}
 
 bool makeCloseOnExecNonBlocking(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);

@@ -4,16 +4,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
 #include "serial/port_name.h"
+#include "support/fd.h"
 
 namespace sim {
 
 namespace {
+
+using testing_support::systemError;
 
 std::optional<std::string> linkTarget(const std::string& path) {
     std::string buffer(256, '\0');
@@ -28,10 +30,6 @@ std::optional<std::string> linkTarget(const std::string& path) {
         }
         buffer.resize(buffer.size() * 2);  // may have been cut short
     }
-}
-
-std::string systemError(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
 }
 
 // Puts the new link in place with rename(), which swaps it in whole, so the program never
