@@ -159,7 +159,7 @@ TEST_F(FloodTest, WindowWithItsTimerRunningSurvivesAFloodAndReceivesAfterIt) {
         return form->receiveState().RxCount() == 0 && form->link().waitingBytes().value_or(1) == 0;
     };
     ASSERT_TRUE(waitFor(quiet, 5s));
-    QTest::qWait(300);
+    ASSERT_TRUE(pollTicks(3));
     ASSERT_TRUE(waitFor(quiet, 5s));
     const int linesBefore = logLines().size();
     device.send(std::string("END\0tail", 8));

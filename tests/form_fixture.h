@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
+#include <vector>
 
 #include "app/form_kolvane.h"
 #include "pty_device.h"
@@ -37,6 +40,29 @@ protected:
     QStringList logLines() const {
         const QString text = child<QPlainTextEdit>("Memo1")->toPlainText();
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    }
+
+    // Runs the event loop until the window's receive timer has polled `n` more times; false
+    // when it does not within a few seconds.
+    bool pollTicks(int n) {
+        QEventLoop loop;
+        int ticks = 0;
+        QObject::connect(child<QTimer>("TimerRs232"), &QTimer::timeout, &loop, [&] {
+            if (++ticks == n) {
+                loop.quit();
+            }
+        });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+        return ticks >= n;
+    }
+
+    // True when nothing has reached `device` so far: a marker byte the hidden button sends
+    // now through the open port comes through alone.
+    bool nothingReachedYet(testing_support::PtyDevice& device) {
+        edit("EditChar")->setText(QStringLiteral("#"));
+        form->Button1Click();
+        return device.receive(1) == std::vector<std::uint8_t>{'#'};
     }
 
     // Opens the port on a fresh pty through the switch, as a user would.

@@ -8,6 +8,7 @@
 
 #include "form_fixture.h"
 #include "oracle/keys.h"
+#include "support/wait_for.h"
 
 namespace {
 
@@ -167,8 +168,9 @@ TEST_F(FormTest, StatusBarStaysAlongTheBottomAndNothingElseMoves) {
     EXPECT_TRUE(child<QLabel>("StatusPanel1")->text().isEmpty());
 
     const QRect memo = child<QWidget>("Memo1")->geometry();
+    const QRect barBefore = bar->geometry();
     form->resize(700, 700);
-    QTest::qWait(20);
+    ASSERT_TRUE(testing_support::waitFor([&] { return bar->geometry() != barBefore; }));
     EXPECT_EQ(bar->geometry(), QRect(0, 681, 700, 19));
     EXPECT_EQ(child<QWidget>("Memo1")->geometry(), memo);
     EXPECT_EQ(button("ButtonConvert")->geometry(), QRect(408, 496, 75, 25));

@@ -77,7 +77,7 @@ TEST_F(FormTest, VanishedDeviceLeavesTheWindowQuietAndTheSwitchWorking) {
     device->send("partial");
     ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 7; }));
     device->vanish();
-    QTest::qWait(350);  // a few poll ticks on a dead line
+    ASSERT_TRUE(pollTicks(3));  // a few polls on a dead line
     EXPECT_EQ(logLines().mid(1), QStringList{"partial"});
     form->Image1Click();  // writes to a dead line are ignored
     form->BitBtnRS232Click();

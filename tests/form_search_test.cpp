@@ -105,12 +105,15 @@ TEST_F(SearchTest, PortOpeningAsCom20IsClosedInTheSameTick) {
     EXPECT_EQ(logLines(),
               (QStringList{"COM20 RS232 ON", "Device not found . ", "COM20 RS232 OFF"}));
     EXPECT_FALSE(form->link().ComOpened());
-    EXPECT_TRUE(silent.receive(1, std::chrono::milliseconds(30)).empty());
     EXPECT_EQ(button("BitBtnRS232")->palette().color(QPalette::ButtonText), QColor(0, 0, 0));
     // The next scan starts at the interval this one left.
     form->ButtonSearchDeviceClick();
     EXPECT_EQ(searchTimer()->interval(), 2000);
     EXPECT_TRUE(searchTimer()->isActive());
+    // COM20 was never probed.
+    searchTimer()->stop();
+    form->BitBtnRS232Click();
+    EXPECT_TRUE(nothingReachedYet(silent));
 }
 
 TEST_F(SearchTest, PortsOpeningLateGetFewerProbes) {
@@ -219,14 +222,14 @@ TEST_F(SearchTest, RealTimeScanFindsTheDeviceOnCom3) {
     QElapsedTimer clock;
     clock.start();
     form->ButtonSearchDeviceClick();
-    ASSERT_TRUE(waitFor([&] { return !logLines().isEmpty(); }, std::chrono::milliseconds(3000)));
+    ASSERT_TRUE(waitFor([&] { return !logLines().isEmpty(); }, std::chrono::milliseconds(10000)));
     const qint64 opened = clock.elapsed();
     EXPECT_EQ(logLines(), QStringList{"COM3 RS232 ON"});
     EXPECT_GE(opened, 800);  // the third 300 ms tick
-    ASSERT_TRUE(waitFor([&] { return logLines().size() >= 2; }, std::chrono::milliseconds(3000)));
+    ASSERT_TRUE(waitFor([&] { return logLines().size() >= 2; }, std::chrono::milliseconds(10000)));
     EXPECT_GE(clock.elapsed() - opened, 1900);
     ASSERT_TRUE(waitFor([&] { return logLines().contains("Search Device : COM3"); },
-                        std::chrono::milliseconds(5000)));
+                        std::chrono::milliseconds(10000)));
     EXPECT_EQ(logLines(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
                                        "Search Device : COM3"}));
     EXPECT_EQ(responder.probes(), 1);
