@@ -7,7 +7,6 @@
 
 #include <QComboBox>
 #include <QProcess>
-#include <QTimer>
 #include <QtTest/QTest>
 #include <chrono>
 #include <memory>
@@ -79,39 +78,10 @@ bool lockIsFree(const std::string& path) {
 
 class DeviceFaultTest : public FormTest {
 protected:
-    QTimer* timer(const char* name) { return form->findChild<QTimer*>(QLatin1String(name)); }
-
-    // Drives the search by hand: each tick is one call.
-    void startSearchByHand() {
-        timer("TimerRs232")->stop();
-        form->ButtonSearchDeviceClick();
-        ASSERT_TRUE(timer("TimerSearcgDevice")->isActive());
-        timer("TimerSearcgDevice")->stop();
-    }
     void ticksUntilTheScanEnds() {
         for (int i = 0; i < 40 && !logLines().contains("Device not found . "); ++i) {
-            form->TimerSearcgDeviceTimer();
+            searchTicks(1);
         }
-    }
-
-    // Runs `action` once inside the pauses of a send, at the `nth` pause (1 = after the first
-    // byte went out); true when it ran.
-    bool duringTheNthPause(int nth, const std::function<void()>& send,
-                           const std::function<void()>& action) {
-        QTimer cut;
-        cut.setInterval(0);
-        int pauses = 0;
-        bool ran = false;
-        QObject::connect(&cut, &QTimer::timeout, [&] {
-            if (!ran && form->commandSender().busy() && ++pauses == nth) {
-                ran = true;
-                action();
-            }
-        });
-        cut.start();
-        send();
-        cut.stop();
-        return ran;
     }
 };
 
@@ -157,14 +127,15 @@ TEST_F(DeviceFaultTest, DeviceVanishingAtEachByteOfAFrameStopsTheFrameAndNothing
         switchOnTo(*device);
         std::vector<std::uint8_t> before;
         const auto start = Clock::now();
-        const bool cut = duringTheNthPause(
-            nth, [&] { form->Image1Click(); },
-            [&] {
-                before = device->receive(std::size_t(nth), 500ms);
-                device->vanish();
-            });
+        const int pauses = duringPauses([&] { form->Image1Click(); },
+                                        [&](int pause) {
+                                            if (pause == nth) {
+                                                before = device->receive(std::size_t(nth), 500ms);
+                                                device->vanish();
+                                            }
+                                        });
         EXPECT_LT(since(start), 3000ms);
-        ASSERT_TRUE(cut);
+        ASSERT_GE(pauses, nth);
         const std::string frameStart = std::string("G45g\n").substr(0, std::size_t(nth));
         EXPECT_EQ(before, std::vector<std::uint8_t>(frameStart.begin(), frameStart.end()));
         EXPECT_FALSE(form->commandSender().busy());
@@ -187,12 +158,8 @@ TEST_F(DeviceFaultTest, DeviceVanishingDuringASearchIsProbedOutAndTheScanFinishe
         SCOPED_TRACE("between probes");
         auto device = std::make_unique<PtyDevice>();
         aliases->mapPort(3, device->path());
-        form->show();
         startSearchByHand();
-        form->TimerSearcgDeviceTimer();
-        form->TimerSearcgDeviceTimer();
-        form->TimerSearcgDeviceTimer();
-        form->TimerSearcgDeviceTimer();  // first probe
+        searchTicks(4);  // opens COM3 at the third, probes at the fourth
         EXPECT_EQ(device->receive(5).size(), 5u);
         device->vanish();
         ticksUntilTheScanEnds();
@@ -205,12 +172,15 @@ TEST_F(DeviceFaultTest, DeviceVanishingDuringASearchIsProbedOutAndTheScanFinishe
         auto device = std::make_unique<PtyDevice>();
         aliases->mapPort(3, device->path());
         startSearchByHand();
-        for (int i = 0; i < 3; ++i) {
-            form->TimerSearcgDeviceTimer();
-        }
+        searchTicks(3);
         ASSERT_TRUE(form->link().ComOpened());
-        EXPECT_TRUE(duringTheNthPause(
-            2, [&] { form->TimerSearcgDeviceTimer(); }, [&] { device->vanish(); }));
+        EXPECT_GE(duringPauses([&] { searchTicks(1); },
+                               [&](int pause) {
+                                   if (pause == 2) {
+                                       device->vanish();
+                                   }
+                               }),
+                  2);
         ticksUntilTheScanEnds();
         EXPECT_EQ(logLines(), expected);
         EXPECT_FALSE(form->link().ComOpened());
@@ -255,7 +225,6 @@ TEST_F(DeviceFaultTest, SearchProbingAStalledLineMovesOn) {
     PtyDevice device;
     ASSERT_GT(fillTowardsTheDevice(device), 0u);
     aliases->mapPort(2, device.path());
-    form->show();
     startSearchByHand();
     const auto start = Clock::now();
     ticksUntilTheScanEnds();

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -187,16 +186,12 @@ TEST_F(FilePortTest, SearchOverPortsAliasedToFilesOpensNothing) {
         aliases->mapPort(port++, files + "/" + target);
     }
     form->show();
-    form->findChild<QTimer*>(QStringLiteral("TimerRs232"))->stop();
     const auto before = snapshot(root);
     DirectoryWatch watch({root, files, files + "/dir", aliases->dir()});
     ASSERT_TRUE(watch.ok());
 
-    form->ButtonSearchDeviceClick();
-    form->findChild<QTimer*>(QStringLiteral("TimerSearcgDevice"))->stop();
-    for (int tick = 0; tick < 20; ++tick) {
-        form->TimerSearcgDeviceTimer();
-    }
+    startSearchByHand();
+    searchTicks(20);
     EXPECT_EQ(logLines(), QStringList{"Device not found . "});
     EXPECT_EQ(watch.events(), std::vector<std::string>{});
     EXPECT_EQ(snapshot(root), before);

@@ -61,10 +61,7 @@ private:
 
 }  // namespace
 
-class FloodTest : public FormTest {
-protected:
-    QTimer* pollTimer() { return form->findChild<QTimer*>(QStringLiteral("TimerRs232")); }
-};
+using FloodTest = FormTest;
 
 TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
     PtyDevice device;

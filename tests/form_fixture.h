@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,9 @@ protected:
     QLineEdit* edit(const char* name) const { return child<QLineEdit>(name); }
     QPushButton* button(const char* name) const { return child<QPushButton>(name); }
 
+    QTimer* pollTimer() const { return child<QTimer>("TimerRs232"); }
+    QTimer* searchTimer() const { return child<QTimer>("TimerSearcgDevice"); }
+
     QStringList logLines() const {
         const QString text = child<QPlainTextEdit>("Memo1")->toPlainText();
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
@@ -47,7 +51,7 @@ protected:
     bool pollTicks(int n) {
         QEventLoop loop;
         int ticks = 0;
-        QObject::connect(child<QTimer>("TimerRs232"), &QTimer::timeout, &loop, [&] {
+        QObject::connect(pollTimer(), &QTimer::timeout, &loop, [&] {
             if (++ticks == n) {
                 loop.quit();
             }
@@ -55,6 +59,40 @@ protected:
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         loop.exec();
         return ticks >= n;
+    }
+
+    // Starts a search the test drives by hand: the timers stay still and each tick is one
+    // call of searchTicks().
+    void startSearchByHand() {
+        form->show();
+        pollTimer()->stop();
+        form->ButtonSearchDeviceClick();
+        ASSERT_TRUE(searchTimer()->isActive());
+        searchTimer()->stop();
+    }
+    void searchTicks(int n) {
+        for (int i = 0; i < n; ++i) {
+            form->TimerSearcgDeviceTimer();
+        }
+    }
+
+    // Runs `send`, calling `atPause` with 1, 2, ... each time the event loop turns while a
+    // frame is between bytes (1: after the first byte went out). Returns how many turns there
+    // were.
+    int duringPauses(const std::function<void()>& send,
+                     const std::function<void(int pause)>& atPause) {
+        QTimer turn;
+        turn.setInterval(0);
+        int pauses = 0;
+        QObject::connect(&turn, &QTimer::timeout, [&] {
+            if (form->commandSender().busy()) {
+                atPause(++pauses);
+            }
+        });
+        turn.start();
+        send();
+        turn.stop();
+        return pauses;
     }
 
     // True when nothing has reached `device` so far: a marker byte the hidden button sends

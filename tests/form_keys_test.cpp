@@ -1,5 +1,4 @@
 // The keypad and the send routine, with a pty as the device.
-#include <QTimer>
 #include <QtTest/QTest>
 
 #include "form_fixture.h"
@@ -133,17 +132,13 @@ TEST_F(FormTest, SendInsideAnotherSendWaitsForTheFirstFrame) {
     switchOnTo(device);
     // Clicks that land while the first frame is between bytes.
     int nested = 0;
-    QTimer clicker;
-    clicker.setInterval(0);
-    QObject::connect(&clicker, &QTimer::timeout, form.get(), [&] {
-        if (nested < 3 && form->commandSender().busy()) {
-            ++nested;
-            nested == 1 ? form->Image2Click() : form->Image3Click();
-        }
-    });
-    clicker.start();
-    form->Image1Click();
-    clicker.stop();
+    duringPauses([&] { form->Image1Click(); },
+                 [&](int) {
+                     if (nested < 3) {
+                         ++nested;
+                         nested == 1 ? form->Image2Click() : form->Image3Click();
+                     }
+                 });
     ASSERT_EQ(nested, 3);
     Bytes expected = frameOf("G45g");
     for (const char* t : {"G46g", "G47g", "G47g"}) {
@@ -158,19 +153,14 @@ TEST_F(FormTest, ClosingThePortBetweenBytesStopsTheFrame) {
     PtyDevice second;
     form->show();
     switchOnTo(first);
-    int bytesSeen = 0;
-    QTimer closer;
-    closer.setInterval(0);
-    QObject::connect(&closer, &QTimer::timeout, form.get(), [&] {
-        if (form->commandSender().busy() && ++bytesSeen == 2) {
-            form->BitBtnRS232Click();  // off
-            edit("EditCOMport")->setText(QString::fromStdString(second.path()));
-            form->BitBtnRS232Click();  // on, another port
-        }
-    });
-    closer.start();
-    form->Image1Click();
-    closer.stop();
+    duringPauses([&] { form->Image1Click(); },
+                 [&](int pause) {
+                     if (pause == 2) {
+                         form->BitBtnRS232Click();  // off
+                         edit("EditCOMport")->setText(QString::fromStdString(second.path()));
+                         form->BitBtnRS232Click();  // on, another port
+                     }
+                 });
     EXPECT_TRUE(form->link().ComOpened());
     const Bytes onFirst = first.receive(5, std::chrono::milliseconds(100));
     EXPECT_GE(onFirst.size(), 1u);

@@ -36,7 +36,7 @@ TEST_F(FormTest, ClosedPortStopsPollingAndKeepsTheGatheredBytes) {
     PtyDevice device;
     form->show();
     switchOnTo(device);
-    form->findChild<QTimer*>(QStringLiteral("TimerRs232"))->stop();
+    pollTimer()->stop();
     device.send("AB");
     ASSERT_TRUE(waitFor([&] {
         form->ButtonRs232ReadClick();

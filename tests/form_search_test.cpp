@@ -41,31 +41,14 @@ private:
 
 }  // namespace
 
-class SearchTest : public FormTest {
-protected:
-    QTimer* searchTimer() { return form->findChild<QTimer*>(QStringLiteral("TimerSearcgDevice")); }
-    QTimer* pollTimer() { return form->findChild<QTimer*>(QStringLiteral("TimerRs232")); }
-
-    // Drives the scan by hand: the timers stay still and each tick is one call.
-    void startByHand() {
-        form->show();
-        pollTimer()->stop();
-        form->ButtonSearchDeviceClick();
-        ASSERT_TRUE(searchTimer()->isActive());
-        searchTimer()->stop();
-    }
-    void ticks(int n) {
-        for (int i = 0; i < n; ++i)
-            form->TimerSearcgDeviceTimer();
-    }
-};
+using SearchTest = FormTest;
 
 TEST_F(SearchTest, NoPortsTakesTwentyQuietTicksAndSaysSoOnce) {
-    startByHand();
-    ticks(19);
+    startSearchByHand();
+    searchTicks(19);
     EXPECT_TRUE(logLines().isEmpty());
     searchTimer()->start();
-    ticks(1);
+    searchTicks(1);
     EXPECT_EQ(logLines(), QStringList{"Device not found . "});
     EXPECT_FALSE(searchTimer()->isActive());
     EXPECT_EQ(searchTimer()->interval(), 300);
@@ -77,14 +60,14 @@ TEST_F(SearchTest, NoPortsTakesTwentyQuietTicksAndSaysSoOnce) {
 TEST_F(SearchTest, SilentPortIsGivenUpAfterFourProbesAndTheScanGoesOnWhereItHadGot) {
     PtyDevice silent;
     aliases->mapPort(3, silent.path());
-    startByHand();
-    ticks(3);
+    startSearchByHand();
+    searchTicks(3);
     EXPECT_EQ(logLines(), QStringList{"COM3 RS232 ON"});
     EXPECT_EQ(searchTimer()->interval(), 2000);
     EXPECT_EQ(edit("EditSend")->text(), QStringLiteral("GFEg"));
     EXPECT_EQ(form->link().ComPortPath(), "//./COM3");
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 ON"));
-    ticks(4);
+    searchTicks(4);
     EXPECT_EQ(silent.receive(20),
               std::vector<std::uint8_t>({'G', 'F', 'E', 'g', 0x0A, 'G', 'F', 'E', 'g', 0x0A,
                                          'G', 'F', 'E', 'g', 0x0A, 'G', 'F', 'E', 'g', 0x0A}));
@@ -100,8 +83,8 @@ TEST_F(SearchTest, SilentPortIsGivenUpAfterFourProbesAndTheScanGoesOnWhereItHadG
 TEST_F(SearchTest, PortOpeningAsCom20IsClosedInTheSameTick) {
     PtyDevice silent;
     aliases->mapPort(20, silent.path());
-    startByHand();
-    ticks(20);
+    startSearchByHand();
+    searchTicks(20);
     EXPECT_EQ(logLines(),
               (QStringList{"COM20 RS232 ON", "Device not found . ", "COM20 RS232 OFF"}));
     EXPECT_FALSE(form->link().ComOpened());
@@ -119,8 +102,8 @@ TEST_F(SearchTest, PortOpeningAsCom20IsClosedInTheSameTick) {
 TEST_F(SearchTest, PortsOpeningLateGetFewerProbes) {
     PtyDevice silent;
     aliases->mapPort(18, silent.path());
-    startByHand();
-    ticks(20);
+    startSearchByHand();
+    searchTicks(20);
     EXPECT_EQ(logLines(), (QStringList{"COM18 RS232 ON", "COM18Check .... ", "COM18Check .... ",
                                        "Device not found . ", "COM18 RS232 OFF"}));
 }
@@ -129,13 +112,13 @@ TEST_F(SearchTest, ReplyIsFoundOnTheNextTickAndThePortStaysOpen) {
     PtyDevice device;
     ProbeResponder responder(device);
     aliases->mapPort(3, device.path());
-    startByHand();
-    ticks(4);
+    startSearchByHand();
+    searchTicks(4);
     ASSERT_TRUE(waitFor([&] {
         form->ButtonRs232ReadClick();
         return form->deviceSearch().DeviceFound() == 1;
     }));
-    ticks(1);
+    searchTicks(1);
     EXPECT_EQ(logLines(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
                                        "Search Device : COM3"}));
     EXPECT_TRUE(form->link().ComOpened());
@@ -146,27 +129,22 @@ TEST_F(SearchTest, ReplyIsFoundOnTheNextTickAndThePortStaysOpen) {
 TEST_F(SearchTest, ReplyArrivingDuringTheFourthProbeNamesTheProbedPort) {
     PtyDevice late;
     aliases->mapPort(3, late.path());
-    startByHand();
-    ticks(6);  // open and three unanswered probes
+    startSearchByHand();
+    searchTicks(6);  // open and three unanswered probes
     late.drain();
     // The reply comes back while the fourth probe is still going out, and a poll runs
     // between its bytes.
-    QTimer answer;
-    answer.setInterval(0);
-    bool answered = false;
-    QObject::connect(&answer, &QTimer::timeout, form.get(), [&] {
-        if (!answered && form->commandSender().busy()) {
-            answered = true;
-            late.send("gEFG\n");
-            waitFor([&] { return form->link().waitingBytes().value_or(0) == 5; });
-            form->ButtonRs232ReadClick();
-            form->ButtonRs232ReadClick();
-        }
-    });
-    answer.start();
-    ticks(1);
-    answer.stop();
-    ASSERT_TRUE(answered);
+    const int pauses =
+        duringPauses([&] { searchTicks(1); },
+                     [&](int pause) {
+                         if (pause == 1) {
+                             late.send("gEFG\n");
+                             waitFor([&] { return form->link().waitingBytes().value_or(0) == 5; });
+                             form->ButtonRs232ReadClick();
+                             form->ButtonRs232ReadClick();
+                         }
+                     });
+    ASSERT_GE(pauses, 1);
     EXPECT_EQ(logLines().mid(4),
               (QStringList{"gEFG", "", "COM3Check .... ", "Search Device : COM3"}));
     EXPECT_TRUE(form->link().ComOpened());
@@ -190,13 +168,13 @@ TEST_F(SearchTest, ClickWithThePortOpenOnlySwitchesItOff) {
 TEST_F(SearchTest, ClickDuringAScanRestartsItFromCom1) {
     PtyDevice silent;
     aliases->mapPort(2, silent.path());
-    startByHand();
-    ticks(3);
+    startSearchByHand();
+    searchTicks(3);
     EXPECT_EQ(form->deviceSearch().SearchPort(), 4);
     form->ButtonSearchDeviceClick();  // closes COM2; the timer keeps running
     EXPECT_EQ(form->deviceSearch().SearchPort(), 1);
     EXPECT_FALSE(form->link().ComOpened());
-    ticks(1);
+    searchTicks(1);
     EXPECT_EQ(edit("EditCOMport")->text(), QStringLiteral("COM1"));
 }
 
@@ -204,12 +182,12 @@ TEST_F(SearchTest, PortSwitchedOnDuringAScanIsProbedWithTheCountLeftOver) {
     PtyDevice silent;
     PtyDevice other;
     aliases->mapPort(1, silent.path());
-    startByHand();
-    ticks(5);  // COM1 opened and given up: the count stands at 5
+    startSearchByHand();
+    searchTicks(5);  // COM1 opened and given up: the count stands at 5
     EXPECT_EQ(form->deviceSearch().ProbeCount(), 5);
     edit("EditCOMport")->setText(QString::fromStdString(other.path()));
     form->BitBtnRS232Click();
-    ticks(1);
+    searchTicks(1);
     EXPECT_FALSE(form->link().ComOpened());
     EXPECT_EQ(other.receive(5).size(), 5u);
 }
