@@ -7,7 +7,6 @@
 
 #include <QComboBox>
 #include <QProcess>
-#include <QtTest/QTest>
 #include <chrono>
 #include <memory>
 

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QTimer>
-#include <QtTest/QTest>
 #include <random>
 #include <string>
 #include <vector>

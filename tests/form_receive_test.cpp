@@ -1,6 +1,5 @@
 // Replies from the device, polled by the window's timer and its hidden read button.
 #include <QTimer>
-#include <QtTest/QTest>
 
 #include "form_fixture.h"
 #include "support/wait_for.h"

@@ -1,7 +1,7 @@
 // The device search over COM1..COM20, with every COM name mapped to a temporary alias.
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QtTest/QTest>
 
 #include "form_fixture.h"
 #include "support/wait_for.h"
