@@ -1,6 +1,5 @@
 // Port names to device paths, with and without aliases.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
