@@ -1,6 +1,8 @@
 // Draws the picture of the remote control that the main window shows, and writes it as a
-// baseline JPEG. Run by hand when the picture should change:
+// baseline JPEG; or draws the program's icon from the same key art. Run by hand when either
+// should change:
 //     draw_remote resources/remote.jpg
+//     draw_remote --icon resources/kolvane.ico
 // With the same fonts and libraries, regenerating an unchanged picture gives the same bytes.
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@
 #include <QString>
 
 #include "canvas.h"
+#include "ico_writer.h"
 #include "jpeg_writer.h"
 #include "key_symbols.h"
 #include "remote/key_table.h"
@@ -312,18 +316,30 @@ QImage drawRemote() {
     return image.convertToFormat(QImage::Format_RGB888);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.jpg\n", argc > 0 ? argv[0] : "draw_remote");
-        return 2;
+// The program's icon: the red power key on its own, at each size Windows asks for.
+std::vector<QImage> drawIcons() {
+    const KeyArt& power = kKeys[0];
+    const qreal extent = 2 * kKeyRadius + 2;  // the cap and its antialiased rim
+    std::vector<QImage> icons;
+    for (const int side : {16, 32, 48, 256}) {
+        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(side / 2.0, side / 2.0);
+        p.scale(side / extent, side / extent);
+        drawKeyCap(p, QPointF(0, 0), power.cap);
+        // At a few pixels the key's thin symbol blurs away; a larger one still reads.
+        const qreal symbolScale = side <= 16 ? 1.6 : side <= 32 ? 1.3 : 1.0;
+        p.scale(symbolScale, symbolScale);
+        drawSymbol(p, QPoint(0, 0), power);
+        p.end();
+        icons.push_back(image);
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QGuiApplication app(argc, argv);
+    return icons;
+}
 
+int writePicture(const QString& path) {
     // Another family would change every digit; better to stop than ship that silently.
     const QFontInfo resolved(digitFont(12));
     if (resolved.family() != QStringLiteral("Liberation Sans")) {
@@ -332,11 +348,37 @@ int main(int argc, char** argv) {
                      resolved.family().toLocal8Bit().constData());
         return 1;
     }
-
     std::string error;
-    if (!writeJpeg(drawRemote(), QString::fromLocal8Bit(argv[1]), error)) {
+    if (!writeJpeg(drawRemote(), path, error)) {
         std::fprintf(stderr, "draw_remote: %s\n", error.c_str());
         return 1;
     }
     return 0;
+}
+
+int writeIcon(const QString& path) {
+    std::string error;
+    if (!writeIco(drawIcons(), path, error)) {
+        std::fprintf(stderr, "draw_remote: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool icon = argc == 3 && std::strcmp(argv[1], "--icon") == 0;
+    // An output name starting with '-' is a mistyped option, not a file to create.
+    if (!icon && (argc != 2 || argv[1][0] == '-')) {
+        const char* self = argc > 0 ? argv[0] : "draw_remote";
+        std::fprintf(stderr, "usage: %s OUTPUT.jpg\n       %s --icon OUTPUT.ico\n", self, self);
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QGuiApplication app(argc, argv);
+    const QString output = QString::fromLocal8Bit(argv[argc - 1]);
+    return icon ? writeIcon(output) : writePicture(output);
 }
