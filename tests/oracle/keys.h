@@ -5,9 +5,9 @@
 // keys.tsv, which the end-to-end scenarios read too; its first and last lines make it a raw
 // string literal, so it is included here as text.
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,38 +37,22 @@ inline constexpr std::string_view kKeysTsv =
 inline const std::vector<Key>& keys() {
     static const std::vector<Key> rows = [] {
         std::vector<Key> parsed;
-        std::size_t at = 0;
-        while (at < kKeysTsv.size()) {
-            std::size_t end = kKeysTsv.find('\n', at);
-            if (end == std::string_view::npos) {
-                end = kKeysTsv.size();
-            }
-            const std::string_view line = kKeysTsv.substr(at, end - at);
-            at = end + 1;
+        std::istringstream lines{std::string(kKeysTsv)};
+        for (std::string line; std::getline(lines, line);) {
             if (line.empty() || line[0] < '0' || line[0] > '9') {
                 continue;
             }
-            std::vector<std::string> fields;
-            for (std::size_t from = 0;;) {
-                const std::size_t tab = line.find('\t', from);
-                fields.emplace_back(line.substr(from, tab - from));
-                if (tab == std::string_view::npos) {
-                    break;
-                }
-                from = tab + 1;
+            std::istringstream row(line);
+            std::vector<std::string> f;
+            for (std::string field; std::getline(row, field, '\t');) {
+                f.push_back(field);
             }
-            fields.resize(7);
-            Key key{std::stoi(fields[0]),
-                    std::stoi(fields[1]),
-                    std::stoi(fields[2]),
-                    fields[3],
-                    fields[4],
-                    std::nullopt,
-                    fields[6]};
-            if (!fields[5].empty()) {
-                key.code = static_cast<std::uint8_t>(std::stoi(fields[5], nullptr, 16));
+            f.resize(7);  // getline drops an empty last field
+            parsed.push_back({std::stoi(f[0]), std::stoi(f[1]), std::stoi(f[2]), f[3], f[4],
+                              std::nullopt, f[6]});
+            if (!f[5].empty()) {
+                parsed.back().code = static_cast<std::uint8_t>(std::stoi(f[5], nullptr, 16));
             }
-            parsed.push_back(key);
         }
         return parsed;
     }();
