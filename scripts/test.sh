@@ -4,8 +4,16 @@
 # a while (build-fuzz/). Non-zero on any failure, sanitizer report or fuzzer crash.
 #   KOLVANE_SKIP_SANITIZE=1, KOLVANE_SKIP_FUZZ=1   leave a step out
 #   KOLVANE_FUZZ_SECONDS=n                         seconds per fuzz target (default 60)
+# The Windows build and its tests under Wine (build-windows/) run with --windows, always in
+# CI (CI=true), and whenever the Windows toolchain is already cached.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/windows-toolchain.sh"
+WINDOWS=0
+if [ "${1:-}" = --windows ] || [ "${CI:-}" = true ] || windows_toolchain_cached; then
+    WINDOWS=1
+fi
 EXTRA_PACKAGES="${EXTRA_PACKAGES:-} clang libclang-rt-dev"
+[ "$WINDOWS" = 1 ] && EXTRA_PACKAGES="$EXTRA_PACKAGES $WINDOWS_PACKAGES"
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 step() {
@@ -15,6 +23,22 @@ step() {
 step "Test suite"
 build "$BUILD_DIR"
 (cd "$BUILD_DIR" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)")
+
+if [ "$WINDOWS" = 1 ]; then
+    step "Windows build, tested under Wine"
+    WINDOWS_BUILD_DIR="${WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
+    WINDOWS_BUILD_DIR="$WINDOWS_BUILD_DIR" bash "$ROOT/scripts/build-windows.sh"
+    (
+        # A fresh prefix for this run, made by the first test that needs it.
+        KOLVANE_WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/kolvane-wine.XXXXXX")/prefix"
+        export KOLVANE_WINEPREFIX
+        trap 'WINEPREFIX=$KOLVANE_WINEPREFIX wineserver -k 2>/dev/null; rm -rf "${KOLVANE_WINEPREFIX%/prefix}"' EXIT
+        cd "$WINDOWS_BUILD_DIR"
+        ctest --output-on-failure
+    )
+else
+    echo "Windows build and Wine tests left out: add --windows (the first run builds Qt, ~30 min)."
+fi
 
 if [ "${KOLVANE_SKIP_SANITIZE:-}" != 1 ]; then
     step "Test suite under AddressSanitizer and UndefinedBehaviorSanitizer"

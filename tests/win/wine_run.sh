@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine, in a private prefix, with COM ports on
+# pseudo-terminals: COM3 and COM103 are the two ends of a null-modem pair (socat), and
+# every other COM1..COM20 leads to a path that does not exist, so nothing reaches a real
+# port of the machine.
+#
+#   wine_run.sh PROGRAM.exe [ARGS...]
+#
+# KOLVANE_WINEPREFIX names the prefix (made on first use; default under the temp folder).
+set -euo pipefail
+
+export WINEPREFIX="${KOLVANE_WINEPREFIX:-${TMPDIR:-/tmp}/kolvane-wine-$(id -u)}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+work="$WINEPREFIX.com"
+
+# One program at a time: they share the prefix's ports.
+exec 9>"$WINEPREFIX.lock"
+flock 9
+
+# Wine links COM ports to the machine's serial ports each time it starts, unless the registry
+# names a path for the port; so every COM name is named there.
+if [ ! -f "$WINEPREFIX/.kolvane-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    {
+        printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+        for n in $(seq 1 256); do
+            target="$work/none"
+            [ "$n" = 3 ] && target="$work/program"
+            [ "$n" = 103 ] && target="$work/device"
+            printf '"COM%d"="%s"\n' "$n" "$target"
+        done
+        # Wine has no Arial or MS Sans Serif of its own; these stand in as on Linux.
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+        printf '"Arial"="Liberation Sans"\n"MS Sans Serif"="Liberation Sans"\n'
+    } >"$WINEPREFIX/ports.reg"
+    wine regedit /S "$WINEPREFIX/ports.reg" >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.kolvane-ready"
+fi
+
+rm -rf "$work"
+mkdir -p "$work"
+socat_pid=
+cleanup() {
+    # The server holds the ports open; it goes first, or their hang-up makes it dump its
+    # state to the terminal.
+    wineserver -k 2>/dev/null || true
+    if [ -n "$socat_pid" ]; then
+        kill "$socat_pid" 2>/dev/null || true
+        wait "$socat_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+socat "pty,raw,echo=0,link=$work/program" "pty,raw,echo=0,link=$work/device" &
+socat_pid=$!
+for _ in $(seq 100); do
+    [ -e "$work/program" ] && [ -e "$work/device" ] && break
+    sleep 0.02
+done
+
+status=0
+wine "$@" 9>&- || status=$?
+exit "$status"
