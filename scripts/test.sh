@@ -27,7 +27,8 @@ build "$BUILD_DIR"
 if [ "$WINDOWS" = 1 ]; then
     step "Windows build, tested under Wine"
     WINDOWS_BUILD_DIR="${WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
-    WINDOWS_BUILD_DIR="$WINDOWS_BUILD_DIR" bash "$ROOT/scripts/build-windows.sh"
+    WINDOWS_BUILD_DIR="$WINDOWS_BUILD_DIR" bash "$ROOT/scripts/build-windows.sh" \
+        -DKOLVANE_E2E_SIM="$BUILD_DIR/kolvane-sim"
     (
         # A fresh prefix for this run, made by the first test that needs it.
         KOLVANE_WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/kolvane-wine.XXXXXX")/prefix"

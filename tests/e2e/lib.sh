@@ -157,14 +157,20 @@ start_sim() {
         fail "COM6 does not lead to the simulator's $SIM_PTY"
 }
 
+# What starts the program: nothing for a Linux build, Wine for the Windows one.
+APP_LAUNCHER=()
+
 # start_app NAME: starts kolvane; its pid goes to APP_PID, its window to WINDOW.
 start_app() {
     local name=$1
-    "$KOLVANE" >"$TMP/app-$name.err" 2>&1 &
+    "${APP_LAUNCHER[@]}" "$KOLVANE" >"$TMP/app-$name.err" 2>&1 &
     APP_PID=$!
     APP_PIDS+=("$APP_PID")
+    # A launcher runs the program as another process; then its window is the only one.
+    local owner=(--pid "$APP_PID")
+    [ ${#APP_LAUNCHER[@]} -eq 0 ] || owner=()
     # --all: by default xdotool takes a window that meets any one of the conditions.
-    WINDOW=$(timeout "$WAIT_SECONDS" xdotool search --sync --all --onlyvisible --pid "$APP_PID" \
+    WINDOW=$(timeout "$WAIT_SECONDS" xdotool search --sync --all --onlyvisible "${owner[@]}" \
         --name '^Kolvane  Demo$' | head -n 1) || true
     [ -n "$WINDOW" ] || { check_alive; fail "no window for kolvane $name"; }
     REPORT_WINDOW=$WINDOW

@@ -4,7 +4,8 @@
 #
 #   run_e2e.sh SCENARIO KOLVANE KOLVANE_SIM CLOSE_WINDOW
 #
-# SCENARIO is one of: switch keys search search_none open_error close.
+# SCENARIO is one of: switch keys search search_none open_error close, or windows, where
+# KOLVANE is the Windows build's kolvane.exe, run under Wine with COM3 on the simulator.
 set -euo pipefail
 
 if [ $# -ne 4 ]; then
@@ -172,9 +173,48 @@ scenario_close() {
     wait_log "$second" "RS232 Open Error. " "COM6 RS232 ON" "KEY_POWER_ON/OFF"
 }
 
+# The Windows build under Wine, on COM3: the switch, a key and its answer, a name that is no
+# port, and a search that finds the device.
+scenario_windows() {
+    start_sim
+    APP_LAUNCHER=(env KOLVANE_WINE_COM3="$SIM_PTY" KOLVANE_WINE_DISPLAY="$DISPLAY"
+        bash "$(dirname "${BASH_SOURCE[0]}")/../win/wine_run.sh")
+    start_app main
+    local w=$WINDOW
+    type_into "$w" "$PORT_BOX" "COM3"
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM3 RS232 ON"
+    click_key "$w" 3
+    wait_rx "$(rx_line G47g KEY_4_H_Split)"
+    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split"
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split" "COM3 RS232 OFF"
+
+    type_into "$w" "$PORT_BOX" "NUL"
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split" "COM3 RS232 OFF" "RS232 Open Error. "
+    click "$w" "$CLEAR"
+    click "$w" "$SEARCH"
+    WAIT_FOR=20 wait_log "$w" "COM3 RS232 ON" "COM3Check .... " "gEFG" "" "Search Device : COM3"
+    wait_rx "$(rx_line G47g KEY_4_H_Split)" 'rx "GFEg\n" 47 46 45 67 0A -> probe'
+
+    # The device goes away with the port open: no crash, no spin, not one more line.
+    local exe
+    exe=$(pgrep -f 'kolvane\.exe$' | head -n 1) || fail "no kolvane.exe process"
+    stop "$SIM_PID"
+    SIM_PID=""
+    local before after
+    before=$(awk '{print $14 + $15}' "/proc/$exe/stat")
+    sleep 3
+    after=$(awk '{print $14 + $15}' "/proc/$exe/stat")
+    # Clock ticks (1/100 s): a spinning poll would use about 300 in these 3 s.
+    [ $((after - before)) -lt 100 ] || fail "kolvane.exe used $((after - before)) ticks in 3 s"
+    wait_log "$w" "COM3 RS232 ON" "COM3Check .... " "gEFG" "" "Search Device : COM3"
+}
+
 start_display
 case "$SCENARIO" in
-    switch | keys | search | search_none | open_error | close) "scenario_$SCENARIO" ;;
+    switch | keys | search | search_none | open_error | close | windows) "scenario_$SCENARIO" ;;
     *) fail "no scenario \"$SCENARIO\"" ;;
 esac
 echo "e2e $SCENARIO: passed"

@@ -7,11 +7,15 @@
 #   wine_run.sh PROGRAM.exe [ARGS...]
 #
 # KOLVANE_WINEPREFIX names the prefix (made on first use; default under the temp folder).
+# KOLVANE_WINE_COM3=DEVICE puts COM3 on that device instead of the pair (an end-to-end run
+# gives it the virtual device), and KOLVANE_WINE_DISPLAY=:N shows windows on that X display;
+# otherwise Wine has none and the programs draw offscreen.
 set -euo pipefail
 
 export WINEPREFIX="${KOLVANE_WINEPREFIX:-${TMPDIR:-/tmp}/kolvane-wine-$(id -u)}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+[ -n "${KOLVANE_WINE_DISPLAY:-}" ] && export DISPLAY="$KOLVANE_WINE_DISPLAY"
 work="$WINEPREFIX.com"
 
 # One program at a time: they share the prefix's ports.
@@ -55,13 +59,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-socat "pty,raw,echo=0,link=$work/program" "pty,raw,echo=0,link=$work/device" &
-socat_pid=$!
-for _ in $(seq 100); do
-    [ -e "$work/program" ] && [ -e "$work/device" ] && break
-    sleep 0.02
-done
+if [ -n "${KOLVANE_WINE_COM3:-}" ]; then
+    ln -s "$KOLVANE_WINE_COM3" "$work/program"
+else
+    socat "pty,raw,echo=0,link=$work/program" "pty,raw,echo=0,link=$work/device" &
+    socat_pid=$!
+    for _ in $(seq 100); do
+        [ -e "$work/program" ] && [ -e "$work/device" ] && break
+        sleep 0.02
+    done
+fi
 
+# In the background, so that a TERM sent to this script reaches the program too.
+wine "$@" 9>&- &
+wine_pid=$!
+trap 'kill "$wine_pid" 2>/dev/null' TERM INT
 status=0
-wine "$@" 9>&- || status=$?
+wait "$wine_pid" || status=$?
 exit "$status"
