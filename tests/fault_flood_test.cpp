@@ -76,7 +76,7 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
     Flood flood(0x4b6f6c76);
     std::size_t delivered = 0;
     std::size_t discarded = 0;
-    [[maybe_unused]] long residentBefore = 0;
+    long residentBefore = 0;
     for (int poll = 0; poll < 1500; ++poll) {
         const Bytes chunk = flood.next(true);
         if (!chunk.empty()) {
@@ -88,12 +88,10 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
         }
         form->ButtonRs232ReadClick();
         model.poll(chunk);
-#ifndef KOLVANE_UNDER_ASAN
         if (poll == 299) {
             // Counted from here: by now the log has loaded the fonts random text asks for.
             residentBefore = testing_support::residentKiB();
         }
-#endif
         ASSERT_LE(form->receiveState().RxCount(), std::int32_t(kBuffer));
         (chunk.size() > kBuffer ? discarded : delivered) += chunk.size();
     }
@@ -111,14 +109,14 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
     EXPECT_EQ(child<QPlainTextEdit>("Memo1")->toPlainText(), expected.toPlainText());
     EXPECT_LE(logged, delivered + 32 * model.messages().size());
     EXPECT_TRUE(errors.isEmpty());
-#ifndef KOLVANE_UNDER_ASAN
     // Two logs of the same text are all that may grow; the receiver itself is fixed in size.
     const std::size_t grown =
         1024 * std::size_t(std::max(0L, testing_support::residentKiB() - residentBefore));
     RecordProperty("logged_bytes", std::to_string(logged));
     RecordProperty("resident_growth_bytes", std::to_string(grown));
-    EXPECT_LT(grown, 16u * 1024 * 1024 + 2 * 64 * logged);
-#endif
+    if (!testing_support::kUnderAsan) {
+        EXPECT_LT(grown, 16u * 1024 * 1024 + 2 * 64 * logged);
+    }
 }
 
 TEST_F(FloodTest, WindowWithItsTimerRunningSurvivesAFloodAndReceivesAfterIt) {
@@ -150,13 +148,17 @@ TEST_F(FloodTest, WindowWithItsTimerRunningSurvivesAFloodAndReceivesAfterIt) {
     ASSERT_TRUE(waitFor([&] { return ticks >= 1000; }, 60s));
     writer.stop();
 
-    // Once the line has been quiet for a few polls, an ordinary message comes through whole.
-    const auto quiet = [&] {
-        return form->receiveState().RxCount() == 0 && form->link().waitingBytes().value_or(1) == 0;
-    };
-    ASSERT_TRUE(waitFor(quiet, 5s));
-    ASSERT_TRUE(pollTicks(3));
-    ASSERT_TRUE(waitFor(quiet, 5s));
+    // Once the line has been quiet for a few polls in a row, an ordinary message comes through
+    // whole. One quiet moment is not enough: the pty holds back more than a poll throws away,
+    // and hands it on only as the reader makes room.
+    int quietPolls = 0;
+    const QObject counting;
+    QObject::connect(pollTimer(), &QTimer::timeout, &counting, [&] {
+        const bool quiet =
+            form->receiveState().RxCount() == 0 && form->link().waitingBytes().value_or(1) == 0;
+        quietPolls = quiet ? quietPolls + 1 : 0;
+    });
+    ASSERT_TRUE(waitFor([&] { return quietPolls >= 3; }, 20s));
     const int linesBefore = logLines().size();
     device.send(std::string("END\0tail", 8));
     ASSERT_TRUE(waitFor([&] { return logLines().size() > linesBefore; }));
