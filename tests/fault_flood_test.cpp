@@ -145,7 +145,9 @@ TEST_F(FloodTest, WindowWithItsTimerRunningSurvivesAFloodAndReceivesAfterIt) {
         }
     });
     writer.start();
-    ASSERT_TRUE(waitFor([&] { return ticks >= 1000; }, 60s));
+    // Until enough messages have ended in the flood too: how many do depends on how the two
+    // timers interleave, which a busy machine changes.
+    ASSERT_TRUE(waitFor([&] { return ticks >= 1000 && logLines().size() > 10; }, 60s));
     writer.stop();
 
     // Once the line has been quiet for a few polls in a row, an ordinary message comes through
@@ -168,6 +170,5 @@ TEST_F(FloodTest, WindowWithItsTimerRunningSurvivesAFloodAndReceivesAfterIt) {
     for (const QString& line : logLines()) {
         ASSERT_LE(line.size(), qsizetype(kBuffer));
     }
-    EXPECT_GT(linesBefore, 10);
     EXPECT_TRUE(errors.isEmpty());
 }
