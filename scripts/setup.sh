@@ -11,6 +11,7 @@ PACKAGES=(
     qt6-base-dev libgl-dev libjpeg-dev libgtest-dev
     fonts-arphic-uming fonts-liberation
     xvfb xauth xdotool xclip
+    qt6-svg-dev
     ${EXTRA_PACKAGES:-}
 )
 

@@ -2,7 +2,9 @@
 // baseline JPEG; or draws the program's icon from the same key art. Run by hand when either
 // should change:
 //     draw_remote resources/remote.jpg
+//     draw_remote --scale 2 resources/remote@2x.jpg      (for screens of twice the density)
 //     draw_remote --icon resources/kolvane.ico
+//     draw_remote --theme-icons resources/icons          (16.png ... 256.png, scalable.svg)
 // With the same fonts and libraries, regenerating an unchanged picture gives the same bytes.
 
 #include <algorithm>
@@ -10,7 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,18 +25,19 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QRadialGradient>
 #include <QString>
+#include <QStringList>
 
 #include "canvas.h"
 #include "ico_writer.h"
 #include "jpeg_writer.h"
+#include "key_cap.h"
 #include "key_symbols.h"
+#include "png_writer.h"
 #include "remote/key_table.h"
+#include "svg_writer.h"
 
 namespace {
-
-constexpr qreal kKeyRadius = 26.5;
 
 const QColor kRed(196, 36, 40);
 const QColor kDarkGreen(28, 100, 54);
@@ -73,8 +76,10 @@ QPoint keyCentre(int index) {
     return QPoint(area.left + remote::kKeyAreaSide / 2, area.top + remote::kKeyAreaSide / 2);
 }
 
-// Three box passes approximate a gaussian closely enough for soft shadows.
+// Three box passes approximate a gaussian closely enough for soft shadows. `radius` is in
+// picture pixels, so a denser layer comes out with the same softness.
 void blur(QImage& image, int radius) {
+    radius *= qRound(image.devicePixelRatio());
     const int w = image.width();
     const int h = image.height();
     std::vector<std::array<int, 4>> line(static_cast<std::size_t>(std::max(w, h)));
@@ -134,7 +139,7 @@ void drawBackground(QPainter& p) {
 }
 
 void drawBodyShadow(QPainter& p) {
-    QImage shadow = transparentLayer();
+    QImage shadow = transparentLayer(p);
     {
         QPainter s(&shadow);
         s.setRenderHint(QPainter::Antialiasing);
@@ -145,14 +150,15 @@ void drawBodyShadow(QPainter& p) {
     p.drawImage(0, 0, shadow);
 }
 
-// Fine grain so the casing reads as moulded plastic rather than a flat fill.
-QImage plasticGrain() {
-    QImage grain = transparentLayer();
+// Fine grain so the casing reads as moulded plastic rather than a flat fill; one grain to a
+// device pixel, so a denser picture has a finer grain rather than a coarser one.
+QImage plasticGrain(const QPainter& onto) {
+    QImage grain = transparentLayer(onto);
     // mt19937's sequence is fixed by the standard; distributions are not, so map it by hand.
     std::mt19937 random(20240611u);
-    for (int y = 0; y < kHeight; ++y) {
+    for (int y = 0; y < grain.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(grain.scanLine(y));
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < grain.width(); ++x) {
             const int v = static_cast<int>(random() % 15) - 7;
             const int a = std::abs(v);
             const int c = v > 0 ? a : 0;  // premultiplied white or black
@@ -200,7 +206,7 @@ void drawBody(QPainter& p) {
     sides.setColorAt(0.88, QColor(0, 0, 0, 0));
     sides.setColorAt(1.0, QColor(0, 0, 0, 30));
     p.fillRect(QRect(0, 0, kWidth, kHeight), sides);
-    p.drawImage(0, 0, plasticGrain());
+    p.drawImage(0, 0, plasticGrain(p));
     p.restore();
 
     // Crisp highlight where the face meets the chamfer, strongest near the top.
@@ -228,7 +234,7 @@ void drawKeyWell(QPainter& p, QPointF c) {
 }
 
 void drawKeyShadows(QPainter& p) {
-    QImage shadow = transparentLayer();
+    QImage shadow = transparentLayer(p);
     {
         QPainter s(&shadow);
         s.setRenderHint(QPainter::Antialiasing);
@@ -243,60 +249,10 @@ void drawKeyShadows(QPainter& p) {
     p.drawImage(0, 0, shadow);
 }
 
-void drawKeyCap(QPainter& p, QPointF c, const QColor& colour) {
-    const qreal r = kKeyRadius;
-    p.setPen(Qt::NoPen);
-
-    // The skirt, seen as a darker band below the face.
-    QLinearGradient skirt(c.x(), c.y() - r, c.x(), c.y() + r);
-    skirt.setColorAt(0, colour.lighter(150));
-    skirt.setColorAt(0.5, colour.darker(115));
-    skirt.setColorAt(1, colour.darker(190));
-    p.setBrush(skirt);
-    p.drawEllipse(c, r, r);
-
-    // A slightly domed face, lit from the upper left.
-    const QPointF faceCentre = c + QPointF(0, -0.8);
-    const qreal faceRadius = r - 2.2;
-    QRadialGradient dome(faceCentre, faceRadius * 1.25, c + QPointF(-r * 0.35, -r * 0.45));
-    dome.setColorAt(0, colour.lighter(128));
-    dome.setColorAt(0.55, colour);
-    dome.setColorAt(1, colour.darker(135));
-    p.setBrush(dome);
-    p.drawEllipse(faceCentre, faceRadius, faceRadius);
-
-    // Soft specular patch of the overhead light.
-    QRadialGradient shine(c + QPointF(-r * 0.18, -r * 0.55), r * 0.62);
-    shine.setColorAt(0, QColor(255, 255, 255, 70));
-    shine.setColorAt(1, QColor(255, 255, 255, 0));
-    p.save();
-    QPainterPath faceClip;
-    faceClip.addEllipse(faceCentre, faceRadius, faceRadius);
-    p.setClipPath(faceClip);
-    p.setBrush(shine);
-    p.drawEllipse(c + QPointF(-r * 0.18, -r * 0.55), r * 0.75, r * 0.5);
-    p.restore();
-
-    // Edge of the face catches light at the top and goes dark at the bottom.
-    QLinearGradient edge(c.x(), c.y() - r, c.x(), c.y() + r);
-    edge.setColorAt(0, QColor(255, 255, 255, 120));
-    edge.setColorAt(0.45, QColor(255, 255, 255, 0));
-    edge.setColorAt(0.6, QColor(0, 0, 0, 0));
-    edge.setColorAt(1, QColor(0, 0, 0, 90));
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QBrush(edge), 1.0));
-    p.drawEllipse(faceCentre, faceRadius - 0.5, faceRadius - 0.5);
-    p.setPen(QPen(QColor(0, 0, 0, 110), 0.8));
-    p.drawEllipse(c, r - 0.4, r - 0.4);
-
-    // Light bounced off the pale casing softens the underside of the skirt.
-    p.setPen(QPen(QColor(255, 255, 255, 46), 1.2, Qt::SolidLine, Qt::RoundCap));
-    p.drawArc(QRectF(c.x() - r + 1.6, c.y() - r + 1.6, 2 * r - 3.2, 2 * r - 3.2), -140 * 16,
-              100 * 16);
-}
-
-QImage drawRemote() {
-    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+// `scale` device pixels to a picture pixel: the same picture, drawn for a denser screen.
+QImage drawRemote(int scale) {
+    QImage image(kWidth * scale, kHeight * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -316,69 +272,145 @@ QImage drawRemote() {
     return image.convertToFormat(QImage::Format_RGB888);
 }
 
-// The program's icon: the red power key on its own, at each size Windows asks for.
-std::vector<QImage> drawIcons() {
+// The program's icon: the red power key on its own, filling a square of `side` pixels.
+void drawIcon(QPainter& p, int side) {
     const KeyArt& power = kKeys[0];
     const qreal extent = 2 * kKeyRadius + 2;  // the cap and its antialiased rim
-    std::vector<QImage> icons;
-    for (const int side : {16, 32, 48, 256}) {
-        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.translate(side / 2.0, side / 2.0);
-        p.scale(side / extent, side / extent);
-        drawKeyCap(p, QPointF(0, 0), power.cap);
-        // At a few pixels the key's thin symbol blurs away; a larger one still reads.
-        const qreal symbolScale = side <= 16 ? 1.6 : side <= 32 ? 1.3 : 1.0;
-        p.scale(symbolScale, symbolScale);
-        drawSymbol(p, QPoint(0, 0), power);
-        p.end();
-        icons.push_back(image);
-    }
-    return icons;
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(side / 2.0, side / 2.0);
+    p.scale(side / extent, side / extent);
+    drawKeyCap(p, QPointF(0, 0), power.cap);
+    // At a few pixels the key's thin symbol blurs away; a larger one still reads.
+    const qreal symbolScale = side <= 16 ? 1.6 : side <= 32 ? 1.3 : 1.0;
+    p.scale(symbolScale, symbolScale);
+    drawSymbol(p, QPoint(0, 0), power);
 }
 
-int writePicture(const QString& path) {
+QImage iconImage(int side) {
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    drawIcon(p, side);
+    p.end();
+    return image;
+}
+
+bool hasThePicturesFont() {
     // Another family would change every digit; better to stop than ship that silently.
     const QFontInfo resolved(digitFont(12));
     if (resolved.family() != QStringLiteral("Liberation Sans")) {
         std::fprintf(stderr,
                      "draw_remote: font \"Liberation Sans\" is not installed (got \"%s\")\n",
                      resolved.family().toLocal8Bit().constData());
-        return 1;
+        return false;
     }
-    std::string error;
-    if (!writeJpeg(drawRemote(), path, error)) {
+    return true;
+}
+
+int report(bool written, const std::string& error) {
+    if (!written) {
         std::fprintf(stderr, "draw_remote: %s\n", error.c_str());
         return 1;
     }
     return 0;
 }
 
-int writeIcon(const QString& path) {
-    std::string error;
-    if (!writeIco(drawIcons(), path, error)) {
-        std::fprintf(stderr, "draw_remote: %s\n", error.c_str());
+int writePicture(const QString& path, int scale) {
+    if (!hasThePicturesFont()) {
         return 1;
     }
-    return 0;
+    std::string error;
+    return report(writeJpeg(drawRemote(scale), path, error), error);
+}
+
+int writeWindowsIcon(const QString& path) {
+    std::vector<QImage> icons;
+    for (const int side : {16, 32, 48, 256}) {
+        icons.push_back(iconImage(side));
+    }
+    std::string error;
+    return report(writeIco(icons, path, error), error);
+}
+
+// The sizes desktops look for in an icon theme, and the scalable one they prefer when they
+// draw an icon at some other size.
+int writeThemeIcons(const QString& dir) {
+    std::string error;
+    for (const int side : {16, 32, 48, 64, 128, 256}) {
+        if (!writePng(iconImage(side), dir + QStringLiteral("/%1.png").arg(side), error)) {
+            return report(false, error);
+        }
+    }
+    constexpr int kViewBox = 256;
+    return report(writeSvg(
+                      QSize(kViewBox, kViewBox), QStringLiteral("Kolvane Remote"),
+                      [](QPainter& p) { drawIcon(p, kViewBox); },
+                      dir + QStringLiteral("/scalable.svg"), error),
+                  error);
+}
+
+struct Request {
+    enum class What { Picture, WindowsIcon, ThemeIcons } what = What::Picture;
+    int scale = 1;
+    QString output;
+};
+
+// Nothing that starts with '-' is taken as the output: it is a mistyped option, not a file
+// to create.
+std::optional<Request> parseArguments(const QStringList& args) {
+    const auto isName = [](const QString& arg) { return !arg.isEmpty() && !arg.startsWith('-'); };
+    Request request;
+    if (args.size() == 2 && isName(args[1]) &&
+        (args[0] == QStringLiteral("--icon") || args[0] == QStringLiteral("--theme-icons"))) {
+        request.what = args[0] == QStringLiteral("--icon") ? Request::What::WindowsIcon
+                                                           : Request::What::ThemeIcons;
+        request.output = args[1];
+        return request;
+    }
+    if (args.size() == 3 && args[0] == QStringLiteral("--scale") && isName(args[2])) {
+        bool ok = false;
+        request.scale = args[1].toInt(&ok);
+        if (!ok || request.scale < 1 || request.scale > 4) {
+            return std::nullopt;
+        }
+        request.output = args[2];
+        return request;
+    }
+    if (args.size() == 1 && isName(args[0])) {
+        request.output = args[0];
+        return request;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool icon = argc == 3 && std::strcmp(argv[1], "--icon") == 0;
-    // An output name starting with '-' is a mistyped option, not a file to create.
-    if (!icon && (argc != 2 || argv[1][0] == '-')) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) {
+        args << QString::fromLocal8Bit(argv[i]);
+    }
+    const std::optional<Request> request = parseArguments(args);
+    if (!request) {
         const char* self = argc > 0 ? argv[0] : "draw_remote";
-        std::fprintf(stderr, "usage: %s OUTPUT.jpg\n       %s --icon OUTPUT.ico\n", self, self);
+        std::fprintf(stderr,
+                     "usage: %s [--scale N] OUTPUT.jpg      (N from 1 to 4)\n"
+                     "       %s --icon OUTPUT.ico\n"
+                     "       %s --theme-icons DIRECTORY\n",
+                     self, self, self);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QGuiApplication app(argc, argv);
-    const QString output = QString::fromLocal8Bit(argv[argc - 1]);
-    return icon ? writeIcon(output) : writePicture(output);
+    switch (request->what) {
+        case Request::What::Picture:
+            return writePicture(request->output, request->scale);
+        case Request::What::WindowsIcon:
+            return writeWindowsIcon(request->output);
+        case Request::What::ThemeIcons:
+            return writeThemeIcons(request->output);
+    }
+    return 2;
 }

@@ -2,8 +2,9 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QSaveFile>
 #include <cstdint>
+
+#include "save_file.h"
 
 namespace {
 
@@ -63,10 +64,5 @@ bool writeIco(const std::vector<QImage>& images, const QString& path, std::strin
         ico.append(png);
     }
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(ico) != ico.size() || !file.commit()) {
-        error = "cannot write " + path.toStdString() + ": " + file.errorString().toStdString();
-        return false;
-    }
-    return true;
+    return saveFile(ico, path, error);
 }

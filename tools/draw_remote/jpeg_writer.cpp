@@ -1,12 +1,13 @@
 #include "jpeg_writer.h"
 
 #include <QByteArray>
-#include <QSaveFile>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 
 #include <jpeglib.h>
+
+#include "save_file.h"
 
 namespace {
 
@@ -90,10 +91,5 @@ bool writeJpeg(const QImage& image, const QString& path, std::string& error) {
         return false;
     }
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = "cannot write " + path.toStdString() + ": " + file.errorString().toStdString();
-        return false;
-    }
-    return true;
+    return saveFile(bytes, path, error);
 }

@@ -106,7 +106,7 @@ void drawSpeaker(QPainter& p, QPoint c, int channel) {
 
 void drawMute(QPainter& p, QPoint c) {
     // Drawn on its own layer so the bar can cut a clean gap through the speaker.
-    QImage layer = transparentLayer();
+    QImage layer = transparentLayer(p);
     QPainter m(&layer);
     m.setRenderHint(QPainter::Antialiasing);
     const QPointF at(c.x() - 12.5, c.y());

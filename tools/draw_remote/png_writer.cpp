@@ -1,0 +1,17 @@
+#include "png_writer.h"
+
+#include <QBuffer>
+#include <QByteArray>
+
+#include "save_file.h"
+
+bool writePng(const QImage& image, const QString& path, std::string& error) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG")) {
+        error = "PNG encoding failed";
+        return false;
+    }
+    return saveFile(png, path, error);
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <string>
+
+// Writes `image` as a PNG with an alpha channel and no time stamp, so that an unchanged image
+// gives the same bytes. Replaces the target only once everything succeeded. On failure, says
+// why in `error`.
+bool writePng(const QImage& image, const QString& path, std::string& error);
