@@ -87,7 +87,6 @@ private:
     void buildControls();
     void buildTimers();
     void connectHandlers();
-    void loadPicture();
 
     // Runs a handler; whatever it throws goes to the error display and the program goes on.
     void runGuarded(void (TFormKolvane::*handler)());

@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -13,6 +12,7 @@
 #include "app/form_kolvane.h"
 #include "app/jpeg_image.h"
 #include "app/key_hotspot.h"
+#include "app/picture_panel.h"
 #include "remote/key_table.h"
 
 namespace {
@@ -24,6 +24,24 @@ QFont pixelFont(const QString& family, int pixels, bool bold = false) {
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
+}
+
+// One of the remote pictures built into the program, decoded.
+QImage decodedPicture(const QString& resource) {
+    QFile file(resource);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw app::JpegError("The remote picture is missing from the program");
+    }
+    const QByteArray bytes = file.readAll();
+    const app::DecodedImage decoded =
+        app::decodeJpeg(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size()));
+    if (decoded.components != 3) {
+        throw app::JpegError("The remote picture is not a colour picture");
+    }
+    return QImage(decoded.pixels.data(), decoded.width, decoded.height,
+                  decoded.width * decoded.components, QImage::Format_RGB888)
+        .copy();  // the decoded pixels go when this returns
 }
 
 template <typename Widget>
@@ -40,8 +58,10 @@ void TFormKolvane::buildControls() {
     client->setObjectName(QStringLiteral("Client"));
     setCentralWidget(client);
 
-    ImagePanel = place(new QLabel(client), "ImagePanel", 0, 0, 240, 520);
-    loadPicture();
+    ImagePanel =
+        place(new app::PicturePanel(decodedPicture(QStringLiteral(":/remote.jpg")),
+                                    decodedPicture(QStringLiteral(":/remote@2x.jpg")), client),
+              "ImagePanel", 0, 0, 240, 520);
     for (std::size_t i = 0; i < Image.size(); ++i) {
         const remote::RemoteKey& key = remote::RemoteKeyTable[i];
         const QString hint = QString::fromLatin1(key.hint.data(), qsizetype(key.hint.size()));
@@ -145,21 +165,4 @@ void TFormKolvane::buildTimers() {
     TimerSearcgDevice = timer("TimerSearcgDevice", search::DeviceSearch::kSkipInterval);
     Timer1->start();
     TimerRs232->start();
-}
-
-void TFormKolvane::loadPicture() {
-    QFile file(QStringLiteral(":/remote.jpg"));
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw app::JpegError("The remote picture is missing from the program");
-    }
-    const QByteArray bytes = file.readAll();
-    const app::DecodedImage decoded =
-        app::decodeJpeg(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                        static_cast<std::size_t>(bytes.size()));
-    if (decoded.components != 3) {
-        throw app::JpegError("The remote picture is not a colour picture");
-    }
-    const QImage image(decoded.pixels.data(), decoded.width, decoded.height,
-                       decoded.width * decoded.components, QImage::Format_RGB888);
-    ImagePanel->setPixmap(QPixmap::fromImage(image));  // copies the pixels
 }
