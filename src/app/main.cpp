@@ -1,10 +1,16 @@
 #include <clocale>
+#include <cstdio>
 
+#include "app/command_line.h"
 #include "app/error_display.h"
 #include "app/form_kolvane.h"
 #include "app/kolvane_application.h"
 
 int main(int argc, char** argv) {
+    if (const auto text = app::informationRequested(argc, argv)) {
+        // A full disk or a closed pipe is a failure, not a help text shown.
+        return std::fputs(text->c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+    }
     app::KolvaneApplication application(argc, argv);
     std::setlocale(LC_TIME, "");  // the clock follows the user's regional formats
     try {
