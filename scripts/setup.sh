@@ -12,6 +12,7 @@ PACKAGES=(
     fonts-arphic-uming fonts-liberation
     xvfb xauth xdotool xclip
     qt6-svg-dev
+    dbus at-spi2-core python3-pyatspi
     ${EXTRA_PACKAGES:-}
 )
 

@@ -117,6 +117,13 @@ void TFormKolvane::buildControls() {
     StatusBar1->addWidget(StatusPanel1);
     setStatusBar(StatusBar1);
 
+    // What a screen reader says for controls whose caption does not tell what they are for.
+    ImagePanel->setAccessibleName(QStringLiteral("Remote control"));
+    EditCOMport->setAccessibleName(QStringLiteral("Serial port"));
+    Memo1->setAccessibleName(QStringLiteral("Log"));
+    ButtonClear->setAccessibleDescription(QStringLiteral("Clears the log"));
+    EditSend->setAccessibleName(QStringLiteral("Command"));
+
     // Controls kept for their values and handlers; never shown.
     Label7 = place(new QLabel(QStringLiteral("Baudrate"), client), "Label7", 560, 16, 56, 16);
     Label7->setFont(pixelFont(kMingFont, 16));
