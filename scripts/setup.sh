@@ -11,7 +11,7 @@ PACKAGES=(
     qt6-base-dev libgl-dev libjpeg-dev libgtest-dev
     fonts-arphic-uming fonts-liberation
     xvfb xauth xdotool xclip
-    qt6-svg-dev
+    qt6-svg-dev scdoc desktop-file-utils appstream
     dbus at-spi2-core python3-pyatspi
     ${EXTRA_PACKAGES:-}
 )

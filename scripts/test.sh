@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs the whole test suite headless; then the same suite built
-# with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), then each fuzz target for
-# a while (build-fuzz/). Non-zero on any failure, sanitizer report or fuzzer crash.
-#   KOLVANE_SKIP_SANITIZE=1, KOLVANE_SKIP_FUZZ=1   leave a step out
-#   KOLVANE_FUZZ_SECONDS=n                         seconds per fuzz target (default 60)
+# Sets everything up, builds, and runs the whole test suite headless; builds the Debian package
+# (build-package/) and lists, lints, unpacks and starts it; then the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), then each fuzz target for a
+# while (build-fuzz/). Non-zero on any failure, sanitizer report or fuzzer crash.
+#   KOLVANE_SKIP_PACKAGE=1, KOLVANE_SKIP_SANITIZE=1, KOLVANE_SKIP_FUZZ=1   leave a step out
+#   KOLVANE_FUZZ_SECONDS=n   seconds per fuzz target (default 60)
 # The Windows build and its tests under Wine (build-windows/) run with --windows, always in
 # CI (CI=true), and whenever the Windows toolchain is already cached.
 set -euo pipefail
@@ -12,7 +13,7 @@ WINDOWS=0
 if [ "${1:-}" = --windows ] || [ "${CI:-}" = true ] || windows_toolchain_cached; then
     WINDOWS=1
 fi
-EXTRA_PACKAGES="${EXTRA_PACKAGES:-} clang libclang-rt-dev"
+EXTRA_PACKAGES="${EXTRA_PACKAGES:-} clang libclang-rt-dev lintian x11-utils"
 [ "$WINDOWS" = 1 ] && EXTRA_PACKAGES="$EXTRA_PACKAGES $WINDOWS_PACKAGES"
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
@@ -23,6 +24,13 @@ step() {
 step "Test suite"
 build "$BUILD_DIR"
 (cd "$BUILD_DIR" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)")
+
+if [ "${KOLVANE_SKIP_PACKAGE:-}" != 1 ]; then
+    step "Debian package"
+    bash "$ROOT/scripts/package.sh"
+    PACKAGE_BUILD_DIR="${PACKAGE_BUILD_DIR:-$ROOT/build-package}"
+    bash "$ROOT/tests/install/check_package.sh" "$PACKAGE_BUILD_DIR"/kolvane_*.deb
+fi
 
 if [ "$WINDOWS" = 1 ]; then
     step "Windows build, tested under Wine"

@@ -15,9 +15,9 @@ if [ -z "${KOLVANE_PRIVATE_BUS:-}" ]; then
     exec env KOLVANE_PRIVATE_BUS=1 dbus-run-session -- bash "$0" "$@"
 fi
 
-KOLVANE=$1
-KOLVANE_SIM=""
-CLOSE_WINDOW=""
+# What lib.sh expects; no simulator here.
+# shellcheck disable=SC2034
+KOLVANE=$1 KOLVANE_SIM="" CLOSE_WINDOW=""
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source=../e2e/lib.sh
 source "$HERE/../e2e/lib.sh"
