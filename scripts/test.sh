@@ -41,7 +41,7 @@ if [ "$WINDOWS" = 1 ]; then
         # A fresh prefix for this run, made by the first test that needs it.
         KOLVANE_WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/kolvane-wine.XXXXXX")/prefix"
         export KOLVANE_WINEPREFIX
-        trap 'WINEPREFIX=$KOLVANE_WINEPREFIX wineserver -k 2>/dev/null; rm -rf "${KOLVANE_WINEPREFIX%/prefix}"' EXIT
+        trap 'WINEPREFIX=$KOLVANE_WINEPREFIX wineserver -k 2>/dev/null || true; rm -rf "${KOLVANE_WINEPREFIX%/prefix}"' EXIT
         cd "$WINDOWS_BUILD_DIR"
         ctest --output-on-failure
     )
