@@ -8,6 +8,8 @@
 set -euo pipefail
 
 readonly WAIT_SECONDS=${E2E_WAIT_SECONDS:-10}
+# Screen pixels to a layout pixel: the program's own scale factor, a whole number here.
+readonly SCALE=${QT_SCALE_FACTOR:-1}
 
 # Controls as laid out in the window: left top width height.
 readonly SWITCH="416 8 86 25"
@@ -129,7 +131,7 @@ check_alive() {
 
 start_display() {
     # Xvfb picks a free display number itself and writes it down once it accepts clients.
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
+    Xvfb -displayfd 3 -screen 0 "$((1280 * SCALE))x$((800 * SCALE))x24" -nolisten tcp -noreset \
         3>"$TMP/display" >"$TMP/xvfb.log" 2>&1 &
     XVFB_PID=$!
     local deadline=$((SECONDS + WAIT_SECONDS))
@@ -177,7 +179,8 @@ start_app() {
     local WIDTH="" HEIGHT=""
     eval "$(xdotool getwindowgeometry --shell "$WINDOW" | grep -E '^(WIDTH|HEIGHT)=[0-9]+$')"
     # Every click below is aimed by the layout; a window of another size would be missed.
-    [ "$WIDTH x $HEIGHT" = "514 x 554" ] || fail "window is $WIDTH x $HEIGHT, not 514 x 554"
+    local size="$((514 * SCALE)) x $((554 * SCALE))"
+    [ "$WIDTH x $HEIGHT" = "$size" ] || fail "window is $WIDTH x $HEIGHT, not $size"
 }
 
 # A program that has ended and been waited for is no longer ours to check or stop.
@@ -207,7 +210,8 @@ wait_exit() {
 click() {
     local window=$1 left top width height
     read -r left top width height <<<"$2"
-    xdotool mousemove --window "$window" $((left + width / 2)) $((top + height / 2)) click 1
+    xdotool mousemove --window "$window" $(((left + width / 2) * SCALE)) \
+        $(((top + height / 2) * SCALE)) click 1
 }
 
 click_key() {
