@@ -126,15 +126,12 @@ TEST_F(Renditions, DoublePictureIsThePictureWithTwiceTheDetail) {
 
 TEST_F(Renditions, ThemeIconsAreTheKeyAtEverySizeAndTheSvgDrawsTheSame) {
     for (const int side : kIconSides) {
-        SCOPED_TRACE(testing::Message() << side << " px");
         const QImage icon(dir_->filePath(QStringLiteral("%1.png").arg(side)));
         ASSERT_EQ(icon.size(), QSize(side, side));
-        ASSERT_TRUE(icon.hasAlphaChannel());
-        EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);  // round, on nothing
-        EXPECT_EQ(qAlpha(icon.pixel(side - 1, side - 1)), 0);
-        const QColor middle = icon.pixelColor(side * 3 / 20, side / 2);
-        EXPECT_EQ(middle.alpha(), 255);
-        EXPECT_GT(middle.red(), middle.green() + 60);  // the red power key
+        // The red power key, round on nothing.
+        EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << side;
+        const QColor cap = icon.pixelColor(side * 3 / 20, side / 2);
+        EXPECT_TRUE(cap.alpha() == 255 && cap.red() > cap.green() + 60) << side;
     }
 
     QSvgRenderer svg(dir_->filePath(QStringLiteral("scalable.svg")));
@@ -163,17 +160,6 @@ TEST_F(Renditions, CommittedFilesAreWhatTheToolDraws) {
         EXPECT_TRUE(same(committed + "/icons" + name, dir_->path() + name)) << side;
     }
     EXPECT_EQ(readAll(committed + "/icons/scalable.svg"), readAll(path("scalable.svg")));
-}
-
-TEST(DrawRemoteCommandLine, RefusesWhatItCannotDraw) {
-    for (const QStringList& args :
-         {QStringList{"--scale", "0", "a.jpg"}, QStringList{"--scale", "two", "a.jpg"},
-          QStringList{"--scale", "2", "--icon"}, QStringList{"--theme-icons"},
-          QStringList{"--icon", "-x"}}) {
-        const RunResult run = runTool(args);
-        EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
-        EXPECT_TRUE(run.stderrText.contains("usage")) << args.join(' ').toStdString();
-    }
 }
 
 }  // namespace
