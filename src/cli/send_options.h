@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "remote/key_table.h"
+
+namespace cli {
+
+// One frame to send, and what to call it in the output.
+struct Command {
+    std::string label;
+    remote::CommandFrame frame;
+};
+
+struct Options {
+    enum class Action { Send, Search, ListKeys, Help, Version };
+    Action action = Action::Send;
+    std::string port = "COM6";  // the window's default
+    std::int32_t baud = 9600;   // likewise
+    std::chrono::milliseconds wait{300};
+    bool json = false;
+    std::vector<Command> commands;
+};
+
+// The options, or every mistake on the command line, one line each. Keys are checked here,
+// so a command line with any bad key is refused before a port is touched.
+struct ParsedCommandLine {
+    Options options;
+    std::vector<std::string> errors;
+};
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args);
+
+std::string usageText();
+
+}  // namespace cli
