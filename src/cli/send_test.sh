@@ -72,7 +72,7 @@ expect 0 "" --json --wait 1000 "${hints[@]}"
 [ "$(sed 's/"ms":[0-9]*}$//' "$work/out")" = "${expected%$'\n'}" ] ||
     fail "answers differ: $(cat "$work/out")"
 
-expect 0 "" --port COM6 power 4CH_Show
+expect 0 "" --port COM6 --wait 1000 power 4CH_Show
 [ "$(cat "$work/out")" = $'KEY_POWER_ON/OFF\n_IR_KEY_4CH_Show' ] || fail "got $(cat "$work/out")"
 
 expect 0 "" --search
