@@ -10,6 +10,7 @@
 #include "cli/output.h"
 #include "cli/port_search.h"
 #include "cli/send_options.h"
+#include "cli/std_streams.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ int run(const cli::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    cli::holdClosedStandardStreams();
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     try {
         const cli::ParsedCommandLine parsed = cli::parseCommandLine(args);

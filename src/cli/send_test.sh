@@ -33,7 +33,9 @@ trap 'stop_sim; rm -rf "$work"' EXIT
 
 start_sim() {
     stop_sim
-    "$SIM" --as COM6 "$@" >"$work/sim.out" 2>&1 &
+    # Appended to, so that the tests can empty it while it runs.
+    : >"$work/sim.out"
+    "$SIM" --as COM6 "$@" >>"$work/sim.out" 2>&1 &
     sim_pid=$!
     for _ in $(seq 100); do
         grep -q ' as COM6$' "$work/sim.out" && return
@@ -74,6 +76,15 @@ expect 0 "" --json --wait 1000 "${hints[@]}"
 
 expect 0 "" --port COM6 --wait 1000 power 4CH_Show
 [ "$(cat "$work/out")" = $'KEY_POWER_ON/OFF\n_IR_KEY_4CH_Show' ] || fail "got $(cat "$work/out")"
+
+# Answers that cannot be printed are a failure, and never go to the port instead.
+: >"$work/sim.out"
+status=0
+"$SEND" --wait 1000 power >&- 2>"$work/err" || status=$?
+[ "$status" = 1 ] && grep -q 'cannot write the output' "$work/err" ||
+    fail "closed output: exit $status: $(cat "$work/err")"
+sleep 0.3
+[ "$(grep -c '^rx' "$work/sim.out")" = 1 ] || fail "the device got: $(cat "$work/sim.out")"
 
 expect 0 "" --search
 [ "$(cat "$work/out")" = COM6 ] || fail "the search found $(cat "$work/out")"
