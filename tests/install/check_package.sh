@@ -46,8 +46,9 @@ fi
 echo "== started on X"
 start_display
 start_app packaged
-icon=$(xprop -id "$WINDOW" _NET_WM_ICON | head -c 200)
-[[ "$icon" == *"Icon (16 x 16)"* ]] || fail "the window has no icon"
+# The size of the first image the icon property holds: none when there is no icon.
+icon=$(xprop -id "$WINDOW" -notype -f _NET_WM_ICON 32c ' $0 x $1\n' _NET_WM_ICON)
+[[ "$icon" =~ ^_NET_WM_ICON\ [1-9][0-9]*\ x\ [1-9][0-9]*$ ]] || fail "the window has no icon: $icon"
 wm_class=$(xprop -id "$WINDOW" WM_CLASS)
 desktop_entry="$TMP/root/usr/share/applications/org.kolvane.Remote.desktop"
 startup_class=$(sed -n 's/^StartupWMClass=//p' "$desktop_entry")

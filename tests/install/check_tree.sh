@@ -74,7 +74,7 @@ for program in "${PROGRAMS[@]}"; do
 done
 
 version=$("$PREFIX/bin/kolvane" --version | sed -n 's/^kolvane //p')
-release=$(grep -o '<release version="[^"]*"' "$METAINFO" | head -n 1 | cut -d'"' -f2)
+release=$(grep -o -m 1 '<release version="[^"]*"' "$METAINFO" | cut -d'"' -f2)
 changelog=$(zcat "$PREFIX/share/doc/kolvane/changelog.gz" | sed -n '1s/^kolvane (\([^)]*\)).*/\1/p')
 if [ -z "$version" ] || [ "$release" != "$version" ] || [ "$changelog" != "$version" ]; then
     fail "versions differ: --version '$version', AppStream '$release', changelog '$changelog'"
