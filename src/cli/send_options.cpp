@@ -172,13 +172,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
             errors.push_back("--list-keys sends nothing: give it no KEY or --text");
         }
     } else if (!keysGiven && errors.empty()) {
-        errors.push_back("no KEY to send");
+        errors.push_back("no KEY to send (kolvane-send --help says how)");
     }
     return parsed;
 }
 
 std::string usageText() {
-    return "usage: kolvane-send [--port NAME] [--baud N] [--wait MS] [--json] KEY...\n"
+    return "usage: kolvane-send [--port NAME] [--baud N] [--wait MS] [--json] KEY|--text TEXT...\n"
            "       kolvane-send --search [--baud N] [--json]\n"
            "       kolvane-send --list-keys [--json]\n"
            "\n"
