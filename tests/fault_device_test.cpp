@@ -241,7 +241,7 @@ TEST(SerialDeviceClose, BytesWrittenJustBeforeTheCloseReachTheDevice) {
     PtyDevice device;
     const std::uint8_t frame[] = {'G', 'F', 'E', 'g', 0x0A};
     for (int round = 0; round < 200; ++round) {
-        auto port = serial::SerialDevice::open(device.path());
+        auto port = serial::SerialDevice::open(device.path()).device;
         ASSERT_NE(port, nullptr);
         ASSERT_EQ(port->write(frame, sizeof frame), sizeof frame);
         port.reset();

@@ -83,3 +83,35 @@ TEST_F(FormTest, VanishedDeviceLeavesTheWindowQuietAndTheSwitchWorking) {
     EXPECT_FALSE(form->link().ComOpened());
     EXPECT_EQ(logLines().last(), QString::fromStdString(device->path()) + " RS232 OFF");
 }
+
+// A port fresh from the kernel has a terminal's settings: cooked, echoing, and with output
+// flow control on, which lets 0x13 from the device stop our output. Once the program has
+// opened it, it must behave exactly as a raw one.
+TEST_F(FormTest, LineWithTheKernelsSettingsBehavesAsARawOneOnceOpened) {
+    using Line = PtyDevice::Line;
+    using Bytes = std::vector<std::uint8_t>;
+    form->show();
+    for (const Line line : {Line::Raw, Line::KernelDefaults}) {
+        SCOPED_TRACE(line == Line::Raw ? "raw" : "kernel defaults");
+        form->ButtonClearClick();
+        PtyDevice device(line);
+        switchOnTo(device);
+
+        // XOFF, then a key code: both arrive, and the next frame still goes out whole.
+        device.send(Bytes{0x13});
+        ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 1; }));
+        ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 0; }));
+        device.send(Bytes{0x45});
+        ASSERT_TRUE(waitFor([&] { return logLines().last() == "KEY_POWER_ON/OFF"; }));
+        form->Image1Click();
+        EXPECT_EQ(device.receive(5), (Bytes{'G', '4', '5', 'g', 0x0A}));
+
+        device.send(std::string("a\021b\023c\rd\ne"));
+        ASSERT_TRUE(waitFor([&] { return logLines().size() == 5; }));
+        EXPECT_EQ(logLines().mid(2), (QStringList{"a\021b\023c", "d", "e"}));
+
+        form->Button2Click();
+        EXPECT_EQ(device.receive(2, std::chrono::milliseconds(200)), Bytes{0x0A});
+        form->BitBtnRS232Click();
+    }
+}

@@ -13,19 +13,21 @@
 
 namespace testing_support {
 
-PtyDevice::PtyDevice() {
+PtyDevice::PtyDevice(Line line) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
         throw std::runtime_error("cannot create a pseudo-terminal");
     }
     path_ = ::ptsname(master_);
     slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios raw{};
-    if (slave_ < 0 || ::tcgetattr(slave_, &raw) != 0) {
+    termios settings{};
+    if (slave_ < 0 || ::tcgetattr(slave_, &settings) != 0) {
         throw std::runtime_error("cannot open the pseudo-terminal's slave");
     }
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave_, TCSANOW, &raw);
+    if (line == Line::Raw) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave_, TCSANOW, &settings);
+    }
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 

@@ -12,11 +12,14 @@
 namespace testing_support {
 
 // A pseudo-terminal standing in for the device: the test holds the master side and the
-// program opens `path()`. The slave is made raw before anything is written, and one slave
+// program opens `path()`. The slave is made raw before anything is written, unless the test
+// asks for the kernel's own settings, which a freshly plugged adapter has too; one slave
 // descriptor stays open so the line does not hang up when the program closes its end.
 class PtyDevice {
 public:
-    PtyDevice();
+    enum class Line { Raw, KernelDefaults };
+
+    explicit PtyDevice(Line line = Line::Raw);
     ~PtyDevice();
     PtyDevice(const PtyDevice&) = delete;
     PtyDevice& operator=(const PtyDevice&) = delete;

@@ -1,8 +1,11 @@
 // The serial layer against pseudo-terminals: what it opens, how it sets the line, and how it
 // behaves when the other end stalls or goes away.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@ using serial::SerialDevice;
 using testing_support::PtyDevice;
 using testing_support::waitFor;
 using Bytes = std::vector<std::uint8_t>;
+using Kind = serial::OpenError::Kind;
 
 namespace {
 
@@ -69,7 +73,7 @@ Bytes readAll(SerialDevice& device, std::size_t count) {
 TEST(SerialDevice, LineBecomesBinary8N1AtTheSpeedAsked) {
     PtyDevice pty;
     const termios cooked = makeCooked(pty, 0, 0);
-    auto device = SerialDevice::open(pty.path());
+    auto device = SerialDevice::open(pty.path()).device;
     ASSERT_NE(device, nullptr);
     ASSERT_TRUE(device->applyLineSettings(9600));
 
@@ -103,27 +107,27 @@ TEST(SerialDevice, LineBecomesBinary8N1AtTheSpeedAsked) {
     EXPECT_EQ(restored.c_oflag, cooked.c_oflag);
 }
 
-TEST(SerialDevice, FlowControlIsLeftAsFound) {
+TEST(SerialDevice, SoftwareFlowControlGoesAndHardwareFlowControlStaysAsFound) {
     const struct {
         tcflag_t cflag, iflag;
-    } cases[] = {{CRTSCTS, IXON | IXOFF}, {0, 0}, {CRTSCTS, 0}, {0, IXOFF}};
+    } cases[] = {{CRTSCTS, IXON | IXOFF | IXANY}, {0, 0}, {CRTSCTS, 0}, {0, IXON}, {0, IXOFF}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.cflag) + "/" + std::to_string(c.iflag));
         PtyDevice pty;
         makeCooked(pty, c.cflag, c.iflag);
-        auto device = SerialDevice::open(pty.path());
+        auto device = SerialDevice::open(pty.path()).device;
         ASSERT_NE(device, nullptr);
         ASSERT_TRUE(device->applyLineSettings(115200));
         const termios t = pty.lineSettings();
         EXPECT_EQ(t.c_cflag & CRTSCTS, c.cflag);
-        EXPECT_EQ(t.c_iflag & (IXON | IXOFF), c.iflag);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY), 0u);
     }
 }
 
 TEST(SerialDevice, SpeedsTheDriverCannotTakeAreRefusedAndChangeNothing) {
     PtyDevice pty;
     const termios cooked = makeCooked(pty, 0, 0);
-    auto device = SerialDevice::open(pty.path());
+    auto device = SerialDevice::open(pty.path()).device;
     ASSERT_NE(device, nullptr);
     for (std::int32_t baud : {12345, 0, -1, -9600, 9601, INT32_MIN, INT32_MAX}) {
         EXPECT_FALSE(device->applyLineSettings(baud)) << baud;
@@ -170,12 +174,23 @@ TEST_F(NotATerminal, IsRefusedAndLeftUntouched) {
     const timespec fileTime = mtime(file);
     const timespec targetTime = mtime(target);
 
-    for (const std::string& path :
-         {file, link, fifo, dir, std::string("/dev/null"), std::string("/dev/zero"),
-          dir + "/absent", dir + "/no/such/dir/tty", std::string("")}) {
+    const std::pair<std::string, Kind> cases[] = {{file, Kind::NotSerial},
+                                                  {link, Kind::NotSerial},
+                                                  {fifo, Kind::NotSerial},
+                                                  {dir, Kind::NotSerial},
+                                                  {"/dev/null", Kind::NotSerial},
+                                                  {"/dev/zero", Kind::NotSerial},
+                                                  {dir + "/absent", Kind::NoSuchDevice},
+                                                  {dir + "/no/such/dir/tty", Kind::NoSuchDevice},
+                                                  {"", Kind::NoSuchDevice}};
+    for (const auto& [path, kind] : cases) {
         SCOPED_TRACE(path);
-        EXPECT_EQ(SerialDevice::open(path), nullptr);
+        const serial::OpenResult result = SerialDevice::open(path);
+        EXPECT_EQ(result.device, nullptr);
+        EXPECT_EQ(result.error.kind, kind);
     }
+    EXPECT_EQ(serial::describe(SerialDevice::open(fifo).error),
+              "cannot open " + fifo + ": Inappropriate ioctl for device (not a serial port)");
     EXPECT_EQ(contents(file), before);
     EXPECT_EQ(contents(target), before);
     EXPECT_EQ(mtime(file).tv_sec, fileTime.tv_sec);
@@ -190,21 +205,26 @@ TEST_F(NotATerminal, SymlinkToATerminalOpens) {
     PtyDevice pty;
     const std::string link = dir + "/by-id";
     fs::create_symlink(pty.path(), link);
-    EXPECT_NE(SerialDevice::open(link), nullptr);
+    EXPECT_NE(SerialDevice::open(link).device, nullptr);
 }
 
 TEST(SerialDevice, IsHeldExclusivelyUntilClosed) {
     PtyDevice pty;
-    auto first = SerialDevice::open(pty.path());
+    auto first = SerialDevice::open(pty.path()).device;
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(SerialDevice::open(pty.path()), nullptr);
+    const serial::OpenResult second = SerialDevice::open(pty.path());
+    EXPECT_EQ(second.device, nullptr);
+    EXPECT_EQ(second.error.kind, Kind::InUse);
+    EXPECT_EQ(
+        serial::describe(second.error),
+        "cannot open " + pty.path() + ": Device or resource busy (another program is using it)");
     first.reset();
-    EXPECT_NE(SerialDevice::open(pty.path()), nullptr);
+    EXPECT_NE(SerialDevice::open(pty.path()).device, nullptr);
 }
 
 TEST(SerialDevice, WriteToAStalledLineGivesUpWithinItsBound) {
     PtyDevice pty;  // the master never reads
-    auto device = SerialDevice::open(pty.path());
+    auto device = SerialDevice::open(pty.path()).device;
     ASSERT_NE(device, nullptr);
     ASSERT_TRUE(device->applyLineSettings(9600));
     const Bytes lots(1 << 20, 'x');
@@ -225,21 +245,70 @@ TEST(SerialDevice, WriteToAStalledLineGivesUpWithinItsBound) {
     EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(2));
 }
 
-TEST(SerialDevice, VanishedDeviceReportsNothing) {
+TEST(SerialDevice, VanishedDeviceReportsNothingAndIsKnownGoneWhileAQuietOneIsNot) {
     PtyDevice pty;
-    auto device = SerialDevice::open(pty.path());
+    auto device = SerialDevice::open(pty.path()).device;
     ASSERT_NE(device, nullptr);
     ASSERT_TRUE(device->applyLineSettings(9600));
     pty.send("ab");
     ASSERT_TRUE(waitFor([&] { return device->waitingBytes() == std::size_t{2}; }));
+    EXPECT_FALSE(device->gone());
     pty.vanish();
     EXPECT_EQ(device->waitingBytes(), std::nullopt);
+    EXPECT_TRUE(device->gone());
     std::uint8_t buffer[16];
     EXPECT_EQ(device->read(buffer, sizeof buffer), 0u);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(device->write(buffer, sizeof buffer), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     device->discardInput();
+}
+
+// Root passes every permission check, so the open is tried in a child that has become
+// `user`; returns what it would tell people.
+std::string reasonOpeningAs(const passwd& user, const std::string& path) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string line = "could not become " + std::string(user.pw_name);
+        if (::setgroups(0, nullptr) == 0 && ::setgid(user.pw_gid) == 0 &&
+            ::setuid(user.pw_uid) == 0) {
+            const serial::OpenResult result = SerialDevice::open(path);
+            line = result.device ? "opened" : serial::describe(result.error);
+        }
+        ::_exit(::write(fds[1], line.data(), line.size()) > 0 ? 0 : 1);
+    }
+    ::close(fds[1]);
+    char line[1024];
+    const ssize_t n = ::read(fds[0], line, sizeof line);
+    ::close(fds[0]);
+    ::waitpid(child, nullptr, 0);
+    return std::string(line, n > 0 ? std::size_t(n) : 0);
+}
+
+TEST(SerialDevice, PortTheUserMayNotOpenNamesTheGroupThatMay) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to try the open as the user nobody";
+    }
+    const passwd* nobody = ::getpwnam("nobody");
+    if (nobody == nullptr) {
+        GTEST_SKIP() << "there is no user nobody to try the open as";
+    }
+    PtyDevice pty;
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout != nullptr) {
+        ASSERT_EQ(::chown(pty.path().c_str(), 0, dialout->gr_gid), 0);
+    }
+    ASSERT_EQ(::chmod(pty.path().c_str(), 0660), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.path().c_str(), &st), 0);
+    const std::string groupName = ::getgrgid(st.st_gid)->gr_name;
+    EXPECT_EQ(reasonOpeningAs(*nobody, pty.path()),
+              "cannot open " + pty.path() + ": Permission denied (add your user to the group '" +
+                  groupName + "' and log in again)");
 }
 
 using serial::CommHandle;
@@ -254,10 +323,13 @@ TEST(SerialLink, HandleStatesThroughOpenFailCloseAndReopen) {
     EXPECT_FALSE(link.Rs232Control(true, "/nonexistent/kolvane-port", 9600, 8, 0, 1));
     EXPECT_EQ(link.hComm().state(), State::Invalid);
     EXPECT_FALSE(link.ComOpened());
+    ASSERT_TRUE(link.lastOpenError());
+    EXPECT_EQ(link.lastOpenError()->kind, Kind::NoSuchDevice);
 
     EXPECT_TRUE(link.Rs232Control(true, pty.path(), 9600, 8, 0, 1));
     EXPECT_EQ(link.hComm().state(), State::Open);
     EXPECT_TRUE(link.ComOpened());
+    EXPECT_FALSE(link.lastOpenError());
     const auto firstSession = link.session();
 
     // Opening again releases the port first rather than locking itself out.
@@ -268,7 +340,8 @@ TEST(SerialLink, HandleStatesThroughOpenFailCloseAndReopen) {
     EXPECT_FALSE(link.Rs232Control(false, pty.path(), 9600, 8, 0, 1));
     EXPECT_EQ(link.hComm().state(), State::Closed);
     EXPECT_FALSE(link.ComOpened());
-    EXPECT_NE(SerialDevice::open(pty.path()), nullptr) << "the close did not release the port";
+    EXPECT_NE(SerialDevice::open(pty.path()).device, nullptr)
+        << "the close did not release the port";
 
     EXPECT_TRUE(link.Rs232Control(true, pty.path(), 9600, 8, 0, 1));
     EXPECT_NE(link.session(), secondSession);
@@ -292,8 +365,12 @@ TEST(SerialLink, SpeedRefusedClosesAndReleasesThePort) {
     EXPECT_FALSE(link.ComOpened());
     EXPECT_EQ(link.hComm().state(), State::Closed);
     EXPECT_EQ(link.session(), 0u);
+    ASSERT_TRUE(link.lastOpenError());
+    EXPECT_EQ(serial::describe(*link.lastOpenError()),
+              "cannot open " + pty.path() +
+                  ": Invalid argument (the port does not take 12345 baud, 8N1)");
     EXPECT_EQ(pty.lineSettings().c_lflag, cooked.c_lflag);
-    EXPECT_NE(SerialDevice::open(pty.path()), nullptr);
+    EXPECT_NE(SerialDevice::open(pty.path()).device, nullptr);
 }
 
 TEST(SerialLink, ComNameReachesTheDeviceItsAliasNames) {

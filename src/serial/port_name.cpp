@@ -49,6 +49,23 @@ std::string aliasPathFor(const std::string& aliasDir, int portNumber) {
     return aliasDir + "/com" + std::to_string(portNumber);
 }
 
+std::optional<std::string> aliasTargetFor(const std::string& aliasDir, int portNumber) {
+    if (aliasDir.empty()) {
+        return std::nullopt;
+    }
+    namespace fs = std::filesystem;
+    const fs::path alias = aliasPathFor(aliasDir, portNumber);
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(alias, ec))) {
+        return std::nullopt;
+    }
+    const fs::path target = fs::read_symlink(alias, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return (target.is_absolute() ? target : alias.parent_path() / target).string();
+}
+
 std::string devicePathForPort(std::string_view portPath, const std::string& aliasDir) {
     std::string_view name = portPath;
     if (name.substr(0, kPathPrefix.size()) == kPathPrefix) {
@@ -61,16 +78,8 @@ std::string devicePathForPort(std::string_view portPath, const std::string& alia
         return std::string(name);
     }
     if (auto n = comPortNumber(name)) {
-        if (!aliasDir.empty()) {
-            namespace fs = std::filesystem;
-            const fs::path alias = aliasPathFor(aliasDir, *n);
-            std::error_code ec;
-            if (fs::is_symlink(fs::symlink_status(alias, ec))) {
-                const fs::path target = fs::read_symlink(alias, ec);
-                if (!ec) {
-                    return (target.is_absolute() ? target : alias.parent_path() / target).string();
-                }
-            }
+        if (auto target = aliasTargetFor(aliasDir, *n)) {
+            return *target;
         }
         return "/dev/ttyS" + std::to_string(*n - 1);
     }

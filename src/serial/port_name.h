@@ -23,4 +23,7 @@ std::string portAliasDir();
 // Where the alias for port COMn lives in `aliasDir`.
 std::string aliasPathFor(const std::string& aliasDir, int portNumber);
 
+// Where the alias for port COMn points, when there is such an alias.
+std::optional<std::string> aliasTargetFor(const std::string& aliasDir, int portNumber);
+
 }  // namespace serial

@@ -1,49 +1,87 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include "serial/port_name.h"
 #include "serial/serial_device.h"
+#include "serial/terminal_device.h"
 
 namespace serial {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Kind = OpenError::Kind;
 
-// Only terminal devices may be opened: opening some other character devices has side
-// effects of its own (a watchdog starts counting, a tape rewinds). The kernel files every
-// tty under the "tty" class, except Unix98 pty slaves, which have no sysfs entry.
-bool isTerminalDeviceNumber(dev_t device) {
-    const unsigned major = ::major(device);
-    const unsigned minor = ::minor(device);
-    char link[64];
-    std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major, minor);
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink(link, target, sizeof target - 1);
-    if (length >= 0) {
-        target[length] = '\0';
-        const std::string subsystem(target);
-        return subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0;
+constexpr std::string_view kPathPrefix = "//./";
+
+std::string withoutPathPrefix(const std::string& portPath) {
+    return std::string_view(portPath).substr(0, kPathPrefix.size()) == kPathPrefix
+               ? portPath.substr(kPathPrefix.size())
+               : portPath;
+}
+
+std::string systemMessage(int cause) {
+    return std::generic_category().message(cause);
+}
+
+Kind kindOfFailure(int cause) {
+    switch (cause) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV:
+        case EIO:  // a port whose hardware is missing, or an adapter on its way out
+            return Kind::NoSuchDevice;
+        case EACCES:
+        case EPERM:
+            return Kind::PermissionDenied;
+        case EBUSY:
+            return Kind::InUse;
+        case ENOTTY:
+            return Kind::NotSerial;
+        default:
+            return Kind::Other;
     }
-    constexpr unsigned kFirstPtySlaveMajor = 136;
-    constexpr unsigned kLastPtySlaveMajor = 143;
-    if (major >= kFirstPtySlaveMajor && major <= kLastPtySlaveMajor) {
-        return true;
+}
+
+OpenResult refused(OpenError error, Kind kind, int cause) {
+    error.kind = kind;
+    error.systemMessage = systemMessage(cause);
+    return {nullptr, std::move(error)};
+}
+
+// The group whose members may open the device. Only a group the permissions let in is worth
+// joining, and root's group is no advice to give.
+std::string accessGroupOf(const struct stat& device) {
+    constexpr mode_t kReadWrite = S_IRGRP | S_IWGRP;
+    if ((device.st_mode & kReadWrite) != kReadWrite || device.st_gid == 0) {
+        return {};
     }
-    // Without sysfs there is nothing to ask; the terminal check after open still applies.
-    return ::access("/sys/dev/char", F_OK) != 0;
+    std::vector<char> buffer(4096);
+    group entry{};
+    group* found = nullptr;
+    while (::getgrgid_r(device.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    return found != nullptr ? std::string(found->gr_name) : std::string();
+}
+
+// Errors that mean the device has left, not that it is quiet or busy.
+bool meansGone(int cause) {
+    return cause == EIO || cause == ENXIO || cause == ENODEV;
 }
 
 speed_t speedConstant(std::int32_t baud) {
@@ -84,6 +122,14 @@ public:
 
     int fd() const { return fd_; }
 
+    bool gone() const { return gone_; }
+    void markGone() { gone_ = true; }
+    void noteFailure(int cause) {
+        if (meansGone(cause)) {
+            gone_ = true;
+        }
+    }
+
 private:
     // A real port's driver can hold close() for up to 30 s while it drains output that flow
     // control is holding back; give the bytes a short while, then drop them. Flush only what
@@ -103,76 +149,112 @@ private:
 
     int fd_;
     termios original_;
+    bool gone_ = false;
 };
 
 SerialDevice::SerialDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 SerialDevice::~SerialDevice() = default;
 
-std::unique_ptr<SerialDevice> SerialDevice::open(const std::string& portPath) {
-    const std::string devicePath = devicePathForPort(portPath, portAliasDir());
-    if (devicePath.empty()) {
-        return nullptr;
+OpenResult SerialDevice::open(const std::string& portPath) {
+    OpenError error;
+    error.port = withoutPathPrefix(portPath);
+    error.device = devicePathForPort(portPath, portAliasDir());
+    if (error.device.empty()) {
+        return refused(std::move(error), Kind::NoSuchDevice, ENOENT);
     }
     struct stat before {};
-    if (::stat(devicePath.c_str(), &before) != 0 || !S_ISCHR(before.st_mode) ||
-        !isTerminalDeviceNumber(before.st_rdev)) {
-        return nullptr;
+    if (::stat(error.device.c_str(), &before) != 0) {
+        const int cause = errno;
+        return refused(std::move(error), kindOfFailure(cause), cause);
+    }
+    if (!S_ISCHR(before.st_mode) || !isTerminalDeviceNumber(before.st_rdev)) {
+        return refused(std::move(error), Kind::NotSerial, ENOTTY);
     }
     int fd = -1;
     do {
-        fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd = ::open(error.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return nullptr;
+        const int cause = errno;
+        if (kindOfFailure(cause) == Kind::PermissionDenied) {
+            error.accessGroup = accessGroupOf(before);
+        }
+        return refused(std::move(error), kindOfFailure(cause), cause);
     }
+    const auto giveUp = [&fd, &error](Kind kind, int cause) {
+        ::close(fd);
+        return refused(std::move(error), kind, cause);
+    };
     struct stat after {};
     termios original{};
     // The path may have been swapped between the look and the open; check what we got.
-    const bool sameDevice =
-        ::fstat(fd, &after) == 0 && S_ISCHR(after.st_mode) && after.st_rdev == before.st_rdev;
-    if (!sameDevice || ::tcgetattr(fd, &original) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ::ioctl(fd, TIOCEXCL) != 0) {
-        ::close(fd);
-        return nullptr;
+    if (::fstat(fd, &after) != 0 || !S_ISCHR(after.st_mode) || after.st_rdev != before.st_rdev) {
+        return giveUp(Kind::NotSerial, ENOTTY);
     }
-    return std::unique_ptr<SerialDevice>(new SerialDevice(std::make_unique<Impl>(fd, original)));
+    if (::tcgetattr(fd, &original) != 0) {
+        const int cause = errno;
+        return giveUp(kindOfFailure(cause), cause);
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int cause = errno;
+        // The lock's own words would be "try again"; busy is what it means here.
+        return cause == EWOULDBLOCK ? giveUp(Kind::InUse, EBUSY) : giveUp(Kind::Other, cause);
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        const int cause = errno;
+        return giveUp(kindOfFailure(cause), cause);
+    }
+    return {std::unique_ptr<SerialDevice>(new SerialDevice(std::make_unique<Impl>(fd, original))),
+            std::move(error)};
 }
 
-bool SerialDevice::applyLineSettings(std::int32_t baud) {
+bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
+    const auto refuse = [refusal](int cause) {
+        if (refusal != nullptr) {
+            *refusal = systemMessage(cause);
+        }
+        return false;
+    };
     const speed_t speed = speedConstant(baud);
     if (speed == B0) {
-        return false;
+        return refuse(EINVAL);
     }
     termios settings{};
     if (::tcgetattr(impl_->fd(), &settings) != 0) {
-        return false;
+        return refuse(errno);
     }
     // A serial line here is always binary: a cooked tty would turn 0x0A into 0x0D 0x0A and
-    // swallow control characters. Flow control (CRTSCTS, IXON, IXOFF) stays as found.
-    settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    // swallow control characters. Software flow control goes too: a Linux tty starts with
+    // IXON on, and a 0x13 from the device would halt our output and vanish from what we
+    // read. Hardware flow control (CRTSCTS) stays as the driver reported it.
+    settings.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
     settings.c_oflag &= ~OPOST;
     settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
     settings.c_cflag |= CS8 | CREAD | CLOCAL;
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0) {
-        return false;
-    }
-    if (::tcsetattr(impl_->fd(), TCSANOW, &settings) != 0) {
-        return false;
+    if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0 ||
+        ::tcsetattr(impl_->fd(), TCSANOW, &settings) != 0) {
+        return refuse(errno);
     }
     // tcsetattr succeeds if any one change took; read back to be sure all did.
     termios applied{};
-    return ::tcgetattr(impl_->fd(), &applied) == 0 && ::cfgetospeed(&applied) == speed &&
-           (applied.c_cflag & (CSIZE | PARENB | CSTOPB)) == CS8;
+    if (::tcgetattr(impl_->fd(), &applied) != 0) {
+        return refuse(errno);
+    }
+    if (::cfgetospeed(&applied) != speed || (applied.c_cflag & (CSIZE | PARENB | CSTOPB)) != CS8) {
+        return refuse(EINVAL);
+    }
+    return true;
 }
 
 std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
                                 std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
     std::size_t written = 0;
-    while (written < count) {
+    while (written < count && !impl_->gone()) {
         const ssize_t n = ::write(impl_->fd(), data + written, count - written);
         if (n > 0) {
             written += static_cast<std::size_t>(n);
@@ -182,7 +264,8 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            break;  // device gone or line broken: the caller does not look at failures
+            impl_->noteFailure(errno);
+            break;
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -190,34 +273,54 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
             break;
         }
         pollfd pfd{impl_->fd(), POLLOUT, 0};
-        if (::poll(&pfd, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+        const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) {
             break;
+        }
+        if (ready > 0 && (pfd.revents & POLLHUP) != 0) {
+            impl_->markGone();
         }
     }
     return written;
 }
 
 std::optional<std::size_t> SerialDevice::waitingBytes() const {
+    if (impl_->gone()) {
+        return std::nullopt;
+    }
     int waiting = 0;
-    if (::ioctl(impl_->fd(), FIONREAD, &waiting) != 0 || waiting < 0) {
+    if (::ioctl(impl_->fd(), FIONREAD, &waiting) != 0) {
+        impl_->noteFailure(errno);
+        return std::nullopt;
+    }
+    if (waiting < 0) {
         return std::nullopt;
     }
     return static_cast<std::size_t>(waiting);
 }
 
 std::size_t SerialDevice::read(std::uint8_t* buffer, std::size_t max) {
-    if (max == 0) {
+    if (max == 0 || impl_->gone()) {
         return 0;
     }
     ssize_t n;
     do {
         n = ::read(impl_->fd(), buffer, max);
     } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        impl_->noteFailure(errno);
+    }
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 void SerialDevice::discardInput() {
-    ::tcflush(impl_->fd(), TCIFLUSH);
+    if (!impl_->gone()) {
+        ::tcflush(impl_->fd(), TCIFLUSH);
+    }
+}
+
+bool SerialDevice::gone() const {
+    return impl_->gone();
 }
 
 }  // namespace serial

@@ -14,8 +14,61 @@ namespace serial {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Kind = OpenError::Kind;
 
 constexpr std::string_view kPathPrefix = "//./";
+
+std::string systemMessage(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message(text != nullptr ? text : "", length);
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+Kind kindOfFailure(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return Kind::NoSuchDevice;
+        // Windows answers an open of a port that another program holds with "access denied".
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return Kind::InUse;
+        default:
+            return Kind::Other;
+    }
+}
+
+OpenResult refused(OpenError error, Kind kind, DWORD code) {
+    error.kind = kind;
+    error.systemMessage = systemMessage(code);
+    return {nullptr, std::move(error)};
+}
+
+// What the drivers answer once the device has been unplugged: the USB modem driver says
+// ERROR_BAD_COMMAND, others ERROR_DEVICE_REMOVED, ERROR_ACCESS_DENIED or ERROR_GEN_FAILURE,
+// and Wine, for a line that has hung up, ERROR_NOT_READY.
+bool meansGone(DWORD code) {
+    switch (code) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_NOT_READY:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // A port name is one device name. A separator would lead out of the device namespace, to a
 // named pipe or a share on another machine, and opening those is already an action (a pipe
@@ -40,6 +93,13 @@ public:
 
     HANDLE handle() const { return handle_; }
 
+    bool gone() const { return gone_; }
+    void noteFailure(DWORD code) {
+        if (meansGone(code)) {
+            gone_ = true;
+        }
+    }
+
     // Reads return at once with what has arrived; a write gives up after `writeMs` in all.
     bool useTimeouts(DWORD writeMs) {
         if (writeMs_ == writeMs) {
@@ -61,49 +121,68 @@ private:
     DCB originalState_;
     COMMTIMEOUTS originalTimeouts_;
     std::optional<DWORD> writeMs_;
+    bool gone_ = false;
 };
 
 SerialDevice::SerialDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 SerialDevice::~SerialDevice() = default;
 
-std::unique_ptr<SerialDevice> SerialDevice::open(const std::string& portPath) {
-    if (portPath.compare(0, kPathPrefix.size(), kPathPrefix) != 0 ||
-        !isDeviceName(std::string_view(portPath).substr(kPathPrefix.size()))) {
-        return nullptr;
+OpenResult SerialDevice::open(const std::string& portPath) {
+    const bool prefixed = portPath.compare(0, kPathPrefix.size(), kPathPrefix) == 0;
+    OpenError error;
+    error.port = prefixed ? portPath.substr(kPathPrefix.size()) : portPath;
+    error.device = error.port;
+    if (error.port.empty()) {
+        return refused(std::move(error), Kind::NoSuchDevice, ERROR_FILE_NOT_FOUND);
+    }
+    if (!prefixed || !isDeviceName(error.port)) {
+        return refused(std::move(error), Kind::NotSerial, ERROR_INVALID_NAME);
     }
     // OPEN_EXISTING never creates or truncates; sharing mode 0 takes the port exclusively.
     const HANDLE handle = ::CreateFileA(portPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return nullptr;
+        const DWORD code = ::GetLastError();
+        return refused(std::move(error), kindOfFailure(code), code);
     }
     // Files, folders and volumes are not character devices; NUL and CON are, but have no
     // line state.
+    if (::GetFileType(handle) != FILE_TYPE_CHAR) {
+        ::CloseHandle(handle);
+        return refused(std::move(error), Kind::NotSerial, ERROR_INVALID_FUNCTION);
+    }
     DCB state{};
     state.DCBlength = sizeof state;
     COMMTIMEOUTS timeouts{};
-    if (::GetFileType(handle) != FILE_TYPE_CHAR || !::GetCommState(handle, &state) ||
-        !::GetCommTimeouts(handle, &timeouts)) {
+    if (!::GetCommState(handle, &state) || !::GetCommTimeouts(handle, &timeouts)) {
+        const DWORD code = ::GetLastError();
         ::CloseHandle(handle);
-        return nullptr;
+        return refused(std::move(error), Kind::NotSerial, code);
     }
     auto impl = std::make_unique<Impl>(handle, state, timeouts);
     // The timeouts found may be none at all, under which a read or write blocks for ever;
     // bound them from the start, as a non-blocking open does on POSIX systems.
     if (!impl->useTimeouts(static_cast<DWORD>(kWriteBound.count()))) {
-        return nullptr;
+        const DWORD code = ::GetLastError();
+        return refused(std::move(error), Kind::Other, code);
     }
-    return std::unique_ptr<SerialDevice>(new SerialDevice(std::move(impl)));
+    return {std::unique_ptr<SerialDevice>(new SerialDevice(std::move(impl))), std::move(error)};
 }
 
-bool SerialDevice::applyLineSettings(std::int32_t baud) {
-    if (baud <= 0) {
+bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
+    const auto refuse = [refusal](DWORD code) {
+        if (refusal != nullptr) {
+            *refusal = systemMessage(code);
+        }
         return false;
+    };
+    if (baud <= 0) {
+        return refuse(ERROR_INVALID_PARAMETER);
     }
     DCB state{};
     state.DCBlength = sizeof state;
     if (!::GetCommState(impl_->handle(), &state)) {
-        return false;
+        return refuse(::GetLastError());
     }
     state.BaudRate = static_cast<DWORD>(baud);
     state.ByteSize = 8;
@@ -111,32 +190,46 @@ bool SerialDevice::applyLineSettings(std::int32_t baud) {
     state.StopBits = ONESTOPBIT;
     state.fBinary = TRUE;
     state.fParity = FALSE;
-    // Another program may have left these on: fNull drops every received zero byte, and
-    // fAbortOnError fails all reads and writes after a line error until it is cleared.
+    // Another program may have left these on: fNull drops every received zero byte,
+    // fAbortOnError fails all reads and writes after a line error until it is cleared, and
+    // fOutX/fInX make 0x13 and 0x11 flow control, which halts our output and takes both
+    // bytes out of what we read. Hardware flow control stays as found.
     state.fNull = FALSE;
     state.fAbortOnError = FALSE;
+    state.fOutX = FALSE;
+    state.fInX = FALSE;
     if (!::SetCommState(impl_->handle(), &state)) {
-        return false;
+        return refuse(::GetLastError());
     }
     // A write stalled by flow control must not freeze the window.
-    return impl_->useTimeouts(static_cast<DWORD>(kWriteBound.count()));
+    if (!impl_->useTimeouts(static_cast<DWORD>(kWriteBound.count()))) {
+        return refuse(::GetLastError());
+    }
+    return true;
 }
 
 std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
                                 std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
     std::size_t written = 0;
-    while (written < count) {
+    while (written < count && !impl_->gone()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 ||
-            !impl_->useTimeouts(static_cast<DWORD>(
+        if (left.count() <= 0) {
+            break;
+        }
+        if (!impl_->useTimeouts(static_cast<DWORD>(
                 std::min<std::chrono::milliseconds::rep>(left.count(), MAXDWORD)))) {
+            impl_->noteFailure(::GetLastError());
             break;
         }
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - written, MAXDWORD));
         DWORD taken = 0;
+        if (!::WriteFile(impl_->handle(), data + written, chunk, &taken, nullptr)) {
+            impl_->noteFailure(::GetLastError());
+            break;
+        }
         // A write that takes nothing without failing has run out of time.
-        if (!::WriteFile(impl_->handle(), data + written, chunk, &taken, nullptr) || taken == 0) {
+        if (taken == 0) {
             break;
         }
         written += taken;
@@ -145,28 +238,39 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
 }
 
 std::optional<std::size_t> SerialDevice::waitingBytes() const {
+    if (impl_->gone()) {
+        return std::nullopt;
+    }
     DWORD errors = 0;
     COMSTAT status{};
     if (!::ClearCommError(impl_->handle(), &errors, &status)) {
+        impl_->noteFailure(::GetLastError());
         return std::nullopt;
     }
     return static_cast<std::size_t>(status.cbInQue);
 }
 
 std::size_t SerialDevice::read(std::uint8_t* buffer, std::size_t max) {
-    if (max == 0) {
+    if (max == 0 || impl_->gone()) {
         return 0;
     }
     const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(max, MAXDWORD));
     DWORD got = 0;
     if (!::ReadFile(impl_->handle(), buffer, wanted, &got, nullptr)) {
+        impl_->noteFailure(::GetLastError());
         return 0;
     }
     return got;
 }
 
 void SerialDevice::discardInput() {
-    ::PurgeComm(impl_->handle(), PURGE_RXCLEAR);
+    if (!impl_->gone()) {
+        ::PurgeComm(impl_->handle(), PURGE_RXCLEAR);
+    }
+}
+
+bool SerialDevice::gone() const {
+    return impl_->gone();
 }
 
 }  // namespace serial

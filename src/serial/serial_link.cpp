@@ -31,20 +31,27 @@ bool SerialLink::Rs232Control(bool open, const std::string& path, std::int32_t b
     // then on the port is not open, whatever this attempt comes to.
     hComm_.close();
     comOpened_ = false;
-    auto device = SerialDevice::open(path);
-    if (!device) {
+    OpenResult opened = SerialDevice::open(path);
+    if (!opened.device) {
         hComm_.setInvalid();
+        lastOpenError_ = std::move(opened.error);
         return false;
     }
-    const bool configured = device->applyLineSettings(baud);
-    hComm_.setOpen(std::move(device));
+    std::string refusal;
+    const bool configured = opened.device->applyLineSettings(baud, &refusal);
+    hComm_.setOpen(std::move(opened.device));
     if (!configured) {
         hComm_.close();
         comOpened_ = false;
+        opened.error.kind = OpenError::Kind::SettingsRefused;
+        opened.error.systemMessage = std::move(refusal);
+        opened.error.baud = baud;
+        lastOpenError_ = std::move(opened.error);
         return false;
     }
     comOpened_ = true;
     ++session_;
+    lastOpenError_.reset();
     return true;
 }
 

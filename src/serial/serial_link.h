@@ -45,6 +45,9 @@ public:
     bool Rs232Control(bool open, const std::string& path, std::int32_t baud, std::int32_t dataBits,
                       std::int32_t parity, std::int32_t stopBits);
 
+    // Why the last open failed; nothing once an open has succeeded since.
+    const std::optional<OpenError>& lastOpenError() const { return lastOpenError_; }
+
     // Writes `count` bytes to the open device; failures are not reported.
     void Rs232Write(const std::uint8_t* data, std::int32_t count);
 
@@ -57,12 +60,16 @@ public:
     std::size_t read(std::uint8_t* buffer, std::size_t max);
     void discardInput();
 
+    // The open device has been found gone: unplugged, or its line hung up.
+    bool deviceGone() const { return hComm_.device() != nullptr && hComm_.device()->gone(); }
+
 private:
     bool comOpened_ = false;
     CommHandle hComm_;
     std::string comPortPath_;
     std::int32_t baudRate_ = 0;
     std::uint64_t session_ = 0;
+    std::optional<OpenError> lastOpenError_;
 };
 
 }  // namespace serial

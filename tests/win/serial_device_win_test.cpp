@@ -1,17 +1,22 @@
 // The Windows serial calls, against a COM port on a pseudo-terminal under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "com_device.h"
+#include "serial/port_list.h"
 #include "serial/serial_device.h"
 #include "support/wait_for.h"
 
 using serial::SerialDevice;
 using testing_support::ComDevice;
 using testing_support::waitFor;
+using Kind = serial::OpenError::Kind;
 
 namespace {
 
@@ -26,11 +31,26 @@ TEST(SerialDeviceWin, RefusesWhatIsNotASerialPortAndTouchesNothing) {
     const fs::path file = dir / "notes.txt";
     std::ofstream(file) << "keep";
     const fs::path absent = dir / "absent.txt";
-    for (const std::string& name :
-         {std::string("NUL"), std::string("CON"), std::string("C:"),
-          std::string(ComDevice::kMissingPort), std::string(""), std::string("COM0"),
-          std::string("\\\\server\\share"), file.string(), dir.string(), absent.string()}) {
-        EXPECT_EQ(SerialDevice::open(portPath(name)), nullptr) << name;
+    // Where Windows and Wine differ (CON, a volume, a COM port Wine links to nowhere), only
+    // the refusal is checked.
+    const std::pair<std::string, std::optional<Kind>> cases[] = {
+        {"NUL", Kind::NotSerial},
+        {"CON", {}},
+        {"C:", {}},
+        {ComDevice::kMissingPort, {}},
+        {"", Kind::NoSuchDevice},
+        {"COM0", Kind::NoSuchDevice},
+        {"\\\\server\\share", Kind::NotSerial},
+        {file.string(), Kind::NotSerial},
+        {dir.string(), Kind::NotSerial},
+        {absent.string(), Kind::NotSerial}};
+    for (const auto& [name, kind] : cases) {
+        const serial::OpenResult result = SerialDevice::open(portPath(name));
+        EXPECT_EQ(result.device, nullptr) << name;
+        EXPECT_TRUE(!kind || result.error.kind == *kind) << name;
+        // The system's words, without the line end FormatMessage puts after them.
+        EXPECT_EQ(result.error.systemMessage.find_first_of("\r\n"), std::string::npos) << name;
+        EXPECT_FALSE(result.error.systemMessage.empty()) << name;
     }
     EXPECT_FALSE(fs::exists(absent));
     std::string content;
@@ -41,7 +61,7 @@ TEST(SerialDeviceWin, RefusesWhatIsNotASerialPortAndTouchesNothing) {
 
 TEST(SerialDeviceWin, CarriesBytesBothWaysAndDiscardsInput) {
     ComDevice device;
-    const auto port = SerialDevice::open(portPath(ComDevice::kProgramPort));
+    const auto port = SerialDevice::open(portPath(ComDevice::kProgramPort)).device;
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(port->applyLineSettings(9600));
     EXPECT_FALSE(port->applyLineSettings(0));
@@ -67,6 +87,17 @@ TEST(SerialDeviceWin, CarriesBytesBothWaysAndDiscardsInput) {
     ASSERT_TRUE(waitFor([&] { return port->waitingBytes().value_or(0) == 5; }));
     port->discardInput();
     EXPECT_EQ(port->waitingBytes(), 0u);
+}
+
+// wine_run.sh names every port COM1..COM256 to Wine, which enters them in the registry.
+TEST(PortListWin, ListsThePortsTheRegistryHoldsInNumberOrder) {
+    const std::vector<std::string> ports = serial::availablePorts();
+    const auto at = [&ports](const char* name) {
+        return std::find(ports.begin(), ports.end(), name);
+    };
+    ASSERT_NE(at("COM3"), ports.end());
+    ASSERT_NE(at("COM10"), ports.end());
+    EXPECT_LT(at("COM9"), at("COM10"));
 }
 
 }  // namespace
