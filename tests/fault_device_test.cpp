@@ -73,6 +73,21 @@ bool lockIsFree(const std::string& path) {
     return free;
 }
 
+// The virtual device as COM6, run as a user runs it, once it has said where it is: by then
+// its alias is in place. Killing it pulls the adapter out.
+std::unique_ptr<QProcess> startSimulator() {
+    auto sim = std::make_unique<QProcess>();
+    sim->start(QStringLiteral(KOLVANE_SIM_PATH), {QStringLiteral("--as"), QStringLiteral("COM6")});
+    QByteArray said;
+    waitFor(
+        [&] {
+            said += sim->readAllStandardOutput();
+            return said.contains("kolvane-sim: device on");
+        },
+        5000ms);
+    return sim;
+}
+
 }  // namespace
 
 class DeviceFaultTest : public FormTest {
@@ -84,37 +99,66 @@ protected:
     }
 };
 
-TEST_F(DeviceFaultTest, VanishedDeviceLeavesTheWindowIdleQuietAndItsSwitchWorking) {
+TEST_F(DeviceFaultTest, VanishedDeviceIsSwitchedOffWithoutSpinningAndItsSwitchStillWorks) {
     auto device = std::make_unique<PtyDevice>();
     const QString path = QString::fromStdString(device->path());
     form->show();
     switchOnTo(*device);
+    // A silent line is not a vanished one.
+    ASSERT_TRUE(pollTicks(3));
+    EXPECT_TRUE(form->link().ComOpened());
     device->send("gathered");
     ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 8; }));
     device->vanish();
 
-    // Ten polls on a dead line: they end the message gathered, and must not spin or log more.
+    // Ten polls after the line died: the first ends the message gathered and switches the
+    // port off; none may spin or log more.
     const double cpuBefore = processCpuSeconds();
     const auto start = Clock::now();
     ASSERT_TRUE(pollTicks(10));
     EXPECT_LT(processCpuSeconds() - cpuBefore,
               kSpinShare * std::chrono::duration<double>(Clock::now() - start).count());
-    EXPECT_EQ(logLines(), (QStringList{path + " RS232 ON", "gathered"}));
+    EXPECT_EQ(logLines(), (QStringList{path + " RS232 ON", "gathered", path + " RS232 OFF"}));
     EXPECT_EQ(form->receiveState().RxCount(), 0);
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_FALSE(form->link().ComOpened());
 
     const auto clicked = Clock::now();
     form->Image1Click();
     form->Button2Click();
     EXPECT_LT(since(clicked), 3000ms);
 
-    form->BitBtnRS232Click();
-    EXPECT_FALSE(form->link().ComOpened());
-    EXPECT_EQ(logLines().last(), path + " RS232 OFF");
+    // The device is not there to be opened again.
     form->BitBtnRS232Click();
     EXPECT_FALSE(form->link().ComOpened());
     EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
+    EXPECT_EQ(logLines().count(path + " RS232 OFF"), 1);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(DeviceFaultTest, UnpluggedDeviceShowsOffOnceAndOneClickTakesItBackWhenItReturns) {
+    form->show();
+    edit("EditCOMport")->setText(QStringLiteral("COM6"));
+    const auto powerKeyAnswered = [&] {
+        form->Image1Click();
+        return waitFor([&] { return logLines().last() == "KEY_POWER_ON/OFF"; }, 5000ms);
+    };
+    auto first = startSimulator();
+    form->BitBtnRS232Click();
+    ASSERT_TRUE(form->link().ComOpened());
+    ASSERT_TRUE(powerKeyAnswered());
+
+    first.reset();
+    ASSERT_TRUE(waitFor([&] { return !form->link().ComOpened(); }, 3000ms));
+    ASSERT_TRUE(pollTicks(5));
+    EXPECT_EQ(logLines(), (QStringList{"COM6 RS232 ON", "KEY_POWER_ON/OFF", "COM6 RS232 OFF"}));
+    EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
+
+    const auto second = startSimulator();
+    form->BitBtnRS232Click();
+    ASSERT_TRUE(form->link().ComOpened());
+    ASSERT_TRUE(powerKeyAnswered());
+    EXPECT_EQ(logLines().mid(3), (QStringList{"COM6 RS232 ON", "KEY_POWER_ON/OFF"}));
     EXPECT_TRUE(errors.isEmpty());
 }
 
@@ -139,13 +183,14 @@ TEST_F(DeviceFaultTest, DeviceVanishingAtEachByteOfAFrameStopsTheFrameAndNothing
         EXPECT_EQ(before, std::vector<std::uint8_t>(frameStart.begin(), frameStart.end()));
         EXPECT_FALSE(form->commandSender().busy());
 
-        // The dead port keeps its place until switched off; keys on it do nothing harmful.
+        // Keys on the dead port do nothing harmful; the next poll at the latest shows it off.
         form->Image2Click();
         form->TimerRs232Timer();
-        form->BitBtnRS232Click();
         EXPECT_FALSE(form->link().ComOpened());
+        EXPECT_EQ(logLines().last(), QString::fromStdString(device->path()) + " RS232 OFF");
     }
     EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(logLines().filter(QStringLiteral(" RS232 OFF")).size(), 4);
     EXPECT_FALSE(logLines().contains("RS232 Open Error. "));
 }
 

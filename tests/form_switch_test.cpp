@@ -3,8 +3,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QMessageBox>
+#include <QStringListModel>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
@@ -129,6 +132,67 @@ TEST_F(FormTest, PortsThatCannotOpenGiveTheOpenErrorAndChangeNothing) {
     EXPECT_EQ(content, "keep me");
     EXPECT_FALSE(fs::exists("created-by-mistake"));
     EXPECT_FALSE(fs::exists("/dev/created-by-mistake"));
+}
+
+TEST_F(FormTest, FailedOpenSaysWhyOnStandardErrorAndOnTheSwitchUntilAnOpenSucceeds) {
+    PtyDevice device;
+    form->show();
+    auto* sw = button("BitBtnRS232");
+    EXPECT_TRUE(sw->toolTip().isEmpty());
+    const std::string reason =
+        "cannot open COM6 (" + aliases->root() + "/absent/com6): No such file or directory";
+    testing::internal::CaptureStderr();
+    form->BitBtnRS232Click();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("kolvane: " + reason + "\n"), std::string::npos) << said;
+    EXPECT_EQ(sw->toolTip(), QString::fromStdString(reason));
+    EXPECT_EQ(logLines(), QStringList{"RS232 Open Error. "});
+
+    // A search tries ports that do not open without a word; the reason shown stays.
+    testing::internal::CaptureStderr();
+    startSearchByHand();
+    searchTicks(20);
+    const std::string searchSaid = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(searchSaid.find("kolvane:"), std::string::npos) << searchSaid;
+    EXPECT_EQ(sw->toolTip(), QString::fromStdString(reason));
+
+    switchOnTo(device);
+    EXPECT_TRUE(sw->toolTip().isEmpty());
+}
+
+TEST_F(FormTest, PortBoxOffersThePortsThereAreEachTimeItGetsFocus) {
+    PtyDevice first;
+    PtyDevice second;
+    aliases->mapPort(1, first.path());
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    auto* box = edit("EditCOMport");
+    const auto offered = [box] {
+        return qobject_cast<QStringListModel*>(box->completer()->model())->stringList();
+    };
+
+    box->setFocus();
+    EXPECT_TRUE(offered().contains("COM1"));
+    EXPECT_FALSE(offered().contains("COM17"));
+    EXPECT_FALSE(offered().contains("COM6"));  // its alias leads nowhere
+
+    aliases->mapPort(17, second.path());
+    button("BitBtnRS232")->setFocus();
+    box->setFocus();
+    EXPECT_TRUE(offered().contains("COM17"));
+
+    // Any part of a name, in any case, finds it; once the box names a port the list goes, so
+    // that the next click reaches the switch.
+    QAbstractItemView* list = box->completer()->popup();
+    box->clear();
+    QTest::keyClicks(box, QStringLiteral("m17"));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(list->isVisible());
+    EXPECT_EQ(box->completer()->currentCompletion(), QStringLiteral("COM17"));
+    box->clear();
+    QTest::keyClicks(box, QStringLiteral("com1"));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(list->isVisible());
 }
 
 TEST_F(FormTest, FailedOpenKeepsCaptionAndColourAfterAnEarlierSession) {

@@ -1,7 +1,10 @@
 #include "app/form_kolvane.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -9,8 +12,11 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStringListModel>
 #include <QStyle>
 #include <QTimer>
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 #include "app/clock_text.h"
@@ -19,7 +25,9 @@
 #include "app/int_text.h"
 #include "app/key_hotspot.h"
 #include "remote/key_table.h"
+#include "serial/open_error.h"
 #include "serial/pause.h"
+#include "serial/port_list.h"
 
 namespace {
 
@@ -92,6 +100,8 @@ void TFormKolvane::connectHandlers() {
     connectGuarded(Button2, &QPushButton::clicked, &TFormKolvane::Button2Click);
     connectGuarded(ButtonSearchDevice, &QPushButton::clicked,
                    &TFormKolvane::ButtonSearchDeviceClick);
+    // The line edit says the text changed before it opens the list for it.
+    connect(EditCOMport, &QLineEdit::textEdited, this, &TFormKolvane::offerPortsFor);
     static constexpr std::array<void (TFormKolvane::*)(), remote::kHotspotCount> kImageClick = {
         &TFormKolvane::Image1Click,  &TFormKolvane::Image2Click,  &TFormKolvane::Image3Click,
         &TFormKolvane::Image4Click,  &TFormKolvane::Image5Click,  &TFormKolvane::Image6Click,
@@ -111,6 +121,15 @@ void TFormKolvane::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         runGuarded(&TFormKolvane::FormShow);
     }
+}
+
+bool TFormKolvane::eventFilter(QObject* watched, QEvent* event) {
+    // Focus coming back from the list of names is not the box being entered again.
+    if (watched == EditCOMport && event->type() == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+        refreshPortCompletions();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFormKolvane::FormShow() {
@@ -146,8 +165,32 @@ void TFormKolvane::setSwitchColour(const QColor& colour) {
     BitBtnRS232->setPalette(p);
 }
 
+void TFormKolvane::refreshPortCompletions() {
+    portNames_.clear();
+    for (const std::string& name : serial::availablePorts()) {
+        portNames_ << QString::fromLocal8Bit(name.c_str());
+    }
+    portCompletions_->setStringList(portNames_);
+    // The box is narrow; the list of names beneath it need not be.
+    QAbstractItemView* popup = EditCOMport->completer()->popup();
+    int widest = 0;
+    for (const QString& name : portNames_) {
+        widest = std::max(widest, popup->fontMetrics().horizontalAdvance(name));
+    }
+    constexpr int kMargins = 32;
+    popup->setMinimumWidth(widest + kMargins);
+}
+
+// Once the box names a port exactly the list stays shut: open, it would take the next click,
+// on the switch say, only to close itself. Typing on brings it back.
+void TFormKolvane::offerPortsFor(const QString& text) {
+    portCompletions_->setStringList(portNames_.contains(text, Qt::CaseInsensitive) ? QStringList()
+                                                                                   : portNames_);
+}
+
 void TFormKolvane::showPortOn(const std::string& path) {
     link_.setComPortPath(path);
+    BitBtnRS232->setToolTip(QString());
     BitBtnRS232->setText(QStringLiteral("RS232 ON"));
     appendLog(EditCOMport->text() + QStringLiteral(" RS232 ON"));
     setSwitchColour(kSwitchOn);
@@ -173,6 +216,17 @@ void TFormKolvane::BitBtnRS232Click() {
         QCoreApplication::processEvents();
     } else {
         appendLog(QStringLiteral("RS232 Open Error. "));
+        showOpenError();
+    }
+}
+
+// The log keeps its one line; why the open failed goes to standard error and stays on the
+// switch until an open succeeds.
+void TFormKolvane::showOpenError() {
+    if (const auto& error = link_.lastOpenError()) {
+        const std::string reason = serial::describe(*error);
+        std::fprintf(stderr, "kolvane: %s\n", reason.c_str());
+        BitBtnRS232->setToolTip(QString::fromLocal8Bit(reason.c_str()));
     }
 }
 
@@ -185,6 +239,10 @@ void TFormKolvane::ComboBoxBaudrateChange() {
 void TFormKolvane::TimerRs232Timer() {
     if (link_.ComOpened()) {
         ButtonRs232ReadClick();
+        // An unplugged adapter is shown switched off, once; a merely quiet one stays on.
+        if (link_.deviceGone()) {
+            closePortShowingOff();
+        }
     }
 }
 

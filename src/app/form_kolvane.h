@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 #include <array>
 #include <functional>
 #include <string>
@@ -18,6 +19,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
+class QStringListModel;
 class QTimer;
 
 namespace app {
@@ -82,6 +84,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -98,7 +101,10 @@ private:
     void appendLogBytes(std::string_view bytes);
     std::string portPath() const;
     void showPortOn(const std::string& path);
+    void showOpenError();
     void setSwitchColour(const QColor& colour);
+    void refreshPortCompletions();
+    void offerPortsFor(const QString& text);
 
     // The search's view of the window.
     bool comOpened() const override;
@@ -122,6 +128,8 @@ private:
     std::array<app::KeyHotspot*, remote::kHotspotCount> Image{};
     QPushButton* ButtonSearchDevice = nullptr;
     QLineEdit* EditCOMport = nullptr;
+    QStringListModel* portCompletions_ = nullptr;
+    QStringList portNames_;
     QPushButton* BitBtnRS232 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* ButtonClear = nullptr;

@@ -1,5 +1,6 @@
 // The window's controls, placed as the layout gives them at 96 dpi.
 #include <QComboBox>
+#include <QCompleter>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -7,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStringListModel>
 #include <QTimer>
 
 #include "app/form_kolvane.h"
@@ -78,6 +80,13 @@ void TFormKolvane::buildControls() {
     EditCOMport =
         place(new QLineEdit(QStringLiteral("COM6"), client), "EditCOMport", 368, 10, 49, 21);
     EditCOMport->setFont(pixelFont(kMingFont, 13));
+    // The ports there are, offered as the user types; filled each time the box gets focus.
+    portCompletions_ = new QStringListModel(EditCOMport);
+    auto* completer = new QCompleter(portCompletions_, EditCOMport);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    EditCOMport->setCompleter(completer);
+    EditCOMport->installEventFilter(this);
 
     BitBtnRS232 =
         place(new QPushButton(QStringLiteral("RS232 OFF"), client), "BitBtnRS232", 416, 8, 86, 25);
@@ -89,6 +98,7 @@ void TFormKolvane::buildControls() {
     Memo1->setFont(pixelFont(kMingFont, 13));
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setTabChangesFocus(true);
 
     ButtonClear =
         place(new QPushButton(QStringLiteral("清除"), client), "ButtonClear", 248, 496, 75, 25);

@@ -223,6 +223,9 @@ type_into() {
     click "$1" "$2"
     xdotool key ctrl+a
     xdotool type --delay 20 -- "$3"
+    # As a person looks before moving on: until the box shows what was typed, a list of
+    # completions may still be open, and would take the next click.
+    wait_text "$1" "$2" "$3"
 }
 
 # read_field WINDOW CONTROL FILE: what the control holds, copied out through the clipboard.

@@ -198,7 +198,8 @@ scenario_windows() {
     WAIT_FOR=20 wait_log "$w" "COM3 RS232 ON" "COM3Check .... " "gEFG" "" "Search Device : COM3"
     wait_rx "$(rx_line G47g KEY_4_H_Split)" 'rx "GFEg\n" 47 46 45 67 0A -> probe'
 
-    # The device goes away with the port open: no crash, no spin, not one more line.
+    # The device goes away with the port open: the switch shows it off, once; no crash, no
+    # spin.
     local exe
     exe=$(pgrep -f 'kolvane\.exe$' | head -n 1) || fail "no kolvane.exe process"
     stop "$SIM_PID"
@@ -210,7 +211,8 @@ scenario_windows() {
     # Clock ticks (1/100 s): a spinning poll would use about 300 in these 3 s, and a busy
     # machine only lowers the count, so 80 % of that still tells a spin from waiting.
     [ $((after - before)) -lt 240 ] || fail "kolvane.exe used $((after - before)) ticks in 3 s"
-    wait_log "$w" "COM3 RS232 ON" "COM3Check .... " "gEFG" "" "Search Device : COM3"
+    wait_log "$w" "COM3 RS232 ON" "COM3Check .... " "gEFG" "" "Search Device : COM3" \
+        "COM3 RS232 OFF"
 }
 
 start_display
