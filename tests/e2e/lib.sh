@@ -155,7 +155,7 @@ start_sim() {
         [ "$SECONDS" -lt "$deadline" ] || fail "the simulator did not say where it is"
         sleep 0.1
     done
-    [ "$(readlink "$XDG_CONFIG_HOME/kolvane/ports/com6")" = "$SIM_PTY" ] ||
+    [ "$(readlink -f "$XDG_CONFIG_HOME/kolvane/ports/com6")" = "$SIM_PTY" ] ||
         fail "COM6 does not lead to the simulator's $SIM_PTY"
 }
 

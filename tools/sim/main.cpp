@@ -45,7 +45,8 @@ bool makeCloseOnExecNonBlocking(int fd) {
 struct Pty {
     Fd master;
     // Held for the simulator's whole life: when the last slave descriptor closes the line
-    // hangs up, and the master would see nothing but EIO until someone opens it again.
+    // hangs up, and the master would see nothing but EIO until someone opens it again. The
+    // port alias leads through it.
     Fd slave;
     std::string slavePath;
 };
@@ -407,8 +408,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<sim::PortAlias> alias;
     std::string firstLine = "kolvane-sim: device on " + pty->slavePath;
     if (options.comPort) {
-        alias =
-            sim::PortAlias::create(serial::portAliasDir(), *options.comPort, pty->slavePath, error);
+        // Through our own descriptor, not the pty's name: the kernel gives the number to
+        // someone else's terminal once we are gone, however we end.
+        alias = sim::PortAlias::create(serial::portAliasDir(), *options.comPort,
+                                       sim::aliasTargetForDescriptor(pty->slave.get()), error);
         if (!alias) {
             std::fprintf(stderr, "kolvane-sim: %s\n", error.c_str());
             return kExitFailure;

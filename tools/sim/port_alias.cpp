@@ -32,6 +32,14 @@ std::optional<std::string> linkTarget(const std::string& path) {
     }
 }
 
+// A dangling alias that points at a pseudo-terminal, or into a process's descriptors, is what a
+// killed simulator leaves behind. Putting one back would bring the danger back: the kernel
+// hands pty numbers and process ids out again, and the alias would then lead to someone's
+// terminal.
+bool leftBySimulator(const std::string& target) {
+    return target.rfind("/dev/pts/", 0) == 0 || target.rfind("/proc/", 0) == 0;
+}
+
 // Puts the new link in place with rename(), which swaps it in whole, so the program never
 // finds the port name missing or half made.
 bool replaceLink(const std::string& path, const std::string& target, std::string& error) {
@@ -65,7 +73,7 @@ std::unique_ptr<PortAlias> PortAlias::create(const std::string& dir, int port,
     }
     const std::string path = serial::aliasPathFor(dir, port);
     if (::symlink(target.c_str(), path.c_str()) == 0) {
-        return std::unique_ptr<PortAlias>(new PortAlias(path, target, false));
+        return std::unique_ptr<PortAlias>(new PortAlias(path, target, false, std::nullopt));
     }
     if (errno != EEXIST) {
         error = systemError("cannot create " + path, errno);
@@ -79,7 +87,7 @@ std::unique_ptr<PortAlias> PortAlias::create(const std::string& dir, int port,
         return nullptr;
     }
     if (*existing == target) {
-        return std::unique_ptr<PortAlias>(new PortAlias(path, target, false));
+        return std::unique_ptr<PortAlias>(new PortAlias(path, target, false, std::nullopt));
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
@@ -94,7 +102,11 @@ std::unique_ptr<PortAlias> PortAlias::create(const std::string& dir, int port,
     if (!replaceLink(path, target, error)) {
         return nullptr;
     }
-    return std::unique_ptr<PortAlias>(new PortAlias(path, target, true));
+    std::optional<std::string> restore;
+    if (!leftBySimulator(*existing)) {
+        restore = *existing;
+    }
+    return std::unique_ptr<PortAlias>(new PortAlias(path, target, true, std::move(restore)));
 }
 
 void PortAlias::remove() {
@@ -103,9 +115,17 @@ void PortAlias::remove() {
     }
     removed_ = true;
     // Another simulator may have taken the name over since; its link is not ours to remove.
-    if (linkTarget(path_) == target_) {
+    if (linkTarget(path_) != target_) {
+        return;
+    }
+    std::string ignored;
+    if (!restore_ || !replaceLink(path_, *restore_, ignored)) {
         ::unlink(path_.c_str());
     }
+}
+
+std::string aliasTargetForDescriptor(int fd) {
+    return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd);
 }
 
 }  // namespace sim
