@@ -11,6 +11,7 @@
 #include "cli/port.h"
 #include "remote/command_sender.h"
 #include "remote/receiver.h"
+#include "serial/open_error.h"
 #include "serial/pause.h"
 #include "serial/serial_link.h"
 
@@ -83,7 +84,9 @@ std::string failureLine(const Wait& wait, const Options& options, const Command&
 int sendKeys(const Options& options, std::ostream& out, std::ostream& err) {
     serial::SerialLink link;
     if (!openPort(link, options.port, options.baud)) {
-        err << "kolvane-send: cannot open " << options.port << '\n';
+        const auto& error = link.lastOpenError();
+        err << "kolvane-send: "
+            << (error ? serial::describe(*error) : "cannot open " + options.port) << '\n';
         return kPortDidNotOpen;
     }
     remote::CommandSender sender(link, serial::pauseOneMillisecond);

@@ -96,11 +96,11 @@ sleep 0.3
 ! grep -q '^rx' "$work/sim.out" || fail "a refused command line reached the device"
 
 touch "$work/file"
-expect 3 "cannot open $work/file" --port "$work/file" power
-expect 3 'cannot open COM7' --port COM7 power
+expect 3 "cannot open $work/file: .*(not a serial port)" --port "$work/file" power
+expect 3 'cannot open COM7 (.*): No such file or directory' --port COM7 power
 flock "$(readlink "$ports/com6")" sleep 3 &
 sleep 0.3
-expect 3 'cannot open COM6' power
+expect 3 'cannot open COM6 (.*(another program is using it)' power
 wait $!
 
 start_sim --silent
