@@ -34,9 +34,9 @@ namespace {
 constexpr QSize kClientSize(514, 554);
 const QColor kSwitchOn(0, 128, 0);
 const QColor kSwitchOff(0, 0, 0);
-constexpr std::int32_t kDataBits = 8;
-constexpr std::int32_t kNoParity = 0;
-constexpr std::int32_t kOneStopBit = 1;
+using serial::kDataBits;
+using serial::kNoParity;
+using serial::kOneStopBit;
 
 void pauseAndProcessEvents() {
     serial::pauseOneMillisecond();
@@ -156,7 +156,7 @@ void TFormKolvane::appendLogBytes(std::string_view bytes) {
 // The port switch.
 
 std::string TFormKolvane::portPath() const {
-    return "//./" + EditCOMport->text().toLocal8Bit().toStdString();
+    return serial::portPathFor(EditCOMport->text().toLocal8Bit().toStdString());
 }
 
 void TFormKolvane::setSwitchColour(const QColor& colour) {

@@ -29,6 +29,16 @@ private:
     std::unique_ptr<SerialDevice> device_;
 };
 
+// Every caller opens the line as 8 data bits, no parity, one stop bit.
+inline constexpr std::int32_t kDataBits = 8;
+inline constexpr std::int32_t kNoParity = 0;
+inline constexpr std::int32_t kOneStopBit = 1;
+
+// The port path for a port name as typed: "//./" and the name.
+inline std::string portPathFor(const std::string& name) {
+    return "//./" + name;
+}
+
 // The serial port and its state: `ComOpened`, `hComm`, `ComPortPath`, `BaudRate`.
 class SerialLink {
 public:
