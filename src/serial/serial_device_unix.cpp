@@ -70,10 +70,13 @@ std::string accessGroupOf(const struct stat& device) {
     if ((device.st_mode & kReadWrite) != kReadWrite || device.st_gid == 0) {
         return {};
     }
+    // A group with thousands of members needs more room than most; the lookup says so.
+    constexpr std::size_t kMostRoom = 1 << 20;
     std::vector<char> buffer(4096);
     group entry{};
     group* found = nullptr;
-    while (::getgrgid_r(device.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+    while (::getgrgid_r(device.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < kMostRoom) {
         buffer.resize(buffer.size() * 2);
     }
     return found != nullptr ? std::string(found->gr_name) : std::string();
