@@ -1,9 +1,9 @@
 #include "ico_writer.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <cstdint>
 
+#include "png_writer.h"
 #include "save_file.h"
 
 namespace {
@@ -32,10 +32,7 @@ bool writeIco(const std::vector<QImage>& images, const QString& path, std::strin
             return false;
         }
         QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        if (!image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG")) {
-            error = "PNG encoding failed";
+        if (!encodePng(image, png, error)) {
             return false;
         }
         pngs.push_back(png);

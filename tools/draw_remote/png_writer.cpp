@@ -5,13 +5,17 @@
 
 #include "save_file.h"
 
-bool writePng(const QImage& image, const QString& path, std::string& error) {
-    QByteArray png;
+bool encodePng(const QImage& image, QByteArray& png, std::string& error) {
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     if (!image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG")) {
         error = "PNG encoding failed";
         return false;
     }
-    return saveFile(png, path, error);
+    return true;
+}
+
+bool writePng(const QImage& image, const QString& path, std::string& error) {
+    QByteArray png;
+    return encodePng(image, png, error) && saveFile(png, path, error);
 }
