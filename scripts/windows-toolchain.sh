@@ -39,7 +39,7 @@ build_key() {
 # Downloads and unpacks a Debian source package into $2 through a private source list made
 # from the machine's own suites, so that the machine's apt configuration stays as it is.
 fetch_source() {
-    local spec="$1" dest="$2" apt="$KOLVANE_CACHE/apt"
+    local package="$1" dest="$2" apt="$KOLVANE_CACHE/apt"
     mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/cache/archives/partial"
     : >"$apt/sources.list"
     rm -f "$apt/sources.list.d/"*
@@ -57,8 +57,8 @@ fetch_source() {
     )
     apt-get "${opts[@]}" update -qq
     rm -rf "$dest" && mkdir -p "$dest"
-    (cd "$dest" && apt-get "${opts[@]}" source -qq --only-source "$spec" >/dev/null 2>&1) ||
-        { echo "apt-get source $spec failed" >&2; return 1; }
+    (cd "$dest" && apt-get "${opts[@]}" source -qq --only-source "$package" >/dev/null 2>&1) ||
+        { echo "apt-get source $package failed" >&2; return 1; }
 }
 
 # Runs "$2..." to build into $1 unless a finished build is already there; one builder at a time.
