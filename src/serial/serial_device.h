@@ -54,6 +54,14 @@ public:
 
     void discardInput();
 
+    // A descriptor that becomes readable when input arrives, so a caller may sleep until then
+    // instead of polling; none where the platform offers no such wait, or once gone.
+    std::optional<int> inputDescriptor() const;
+
+    // True when the line has hung up or is in error: its descriptor then stays readable
+    // without any input.
+    bool hungUp() const;
+
     // True once a count, read or write has found the device gone (unplugged, or its line
     // hung up) rather than merely quiet. From then on they all do nothing.
     bool gone() const;

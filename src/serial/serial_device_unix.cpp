@@ -322,6 +322,18 @@ void SerialDevice::discardInput() {
     }
 }
 
+std::optional<int> SerialDevice::inputDescriptor() const {
+    if (impl_->gone()) {
+        return std::nullopt;
+    }
+    return impl_->fd();
+}
+
+bool SerialDevice::hungUp() const {
+    pollfd pfd{impl_->fd(), POLLIN, 0};
+    return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 bool SerialDevice::gone() const {
     return impl_->gone();
 }

@@ -269,6 +269,15 @@ void SerialDevice::discardInput() {
     }
 }
 
+// Windows keeps the plain 100 ms poll: waiting on a COM handle needs overlapped I/O.
+std::optional<int> SerialDevice::inputDescriptor() const {
+    return std::nullopt;
+}
+
+bool SerialDevice::hungUp() const {
+    return impl_->gone();
+}
+
 bool SerialDevice::gone() const {
     return impl_->gone();
 }

@@ -78,4 +78,11 @@ void SerialLink::discardInput() {
     }
 }
 
+std::optional<int> SerialLink::inputDescriptor() const {
+    if (hComm_.device() == nullptr) {
+        return std::nullopt;
+    }
+    return hComm_.device()->inputDescriptor();
+}
+
 }  // namespace serial

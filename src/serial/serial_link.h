@@ -69,6 +69,8 @@ public:
     std::optional<std::size_t> waitingBytes() const;
     std::size_t read(std::uint8_t* buffer, std::size_t max);
     void discardInput();
+    std::optional<int> inputDescriptor() const;
+    bool lineHungUp() const { return hComm_.device() != nullptr && hComm_.device()->hungUp(); }
 
     // The open device has been found gone: unplugged, or its line hung up.
     bool deviceGone() const { return hComm_.device() != nullptr && hComm_.device()->gone(); }
