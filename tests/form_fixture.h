@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -46,26 +47,21 @@ protected:
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
     }
 
-    // Runs the event loop until the window's receive timer has polled `n` more times; false
-    // when it does not within a few seconds.
-    bool pollTicks(int n) {
+    // Runs the event loop for `period`, time for the window's timers to act.
+    static void runFor(std::chrono::milliseconds period) {
         QEventLoop loop;
-        int ticks = 0;
-        QObject::connect(pollTimer(), &QTimer::timeout, &loop, [&] {
-            if (++ticks == n) {
-                loop.quit();
-            }
-        });
-        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        QTimer::singleShot(period, &loop, &QEventLoop::quit);
         loop.exec();
-        return ticks >= n;
     }
+
+    // The receive timer's polls stop reaching the window: the test polls by hand.
+    void pollOnlyByHand() { pollTimer()->blockSignals(true); }
 
     // Starts a search the test drives by hand: the timers stay still and each tick is one
     // call of searchTicks().
     void startSearchByHand() {
         form->show();
-        pollTimer()->stop();
+        pollOnlyByHand();
         form->ButtonSearchDeviceClick();
         ASSERT_TRUE(searchTimer()->isActive());
         searchTimer()->stop();

@@ -185,7 +185,7 @@ TEST_F(FormTest, TimersHaveTheirIntervalsAndStartStates) {
         int interval;
         bool active;
     } timers[] = {
-        {"Timer1", 1000, true}, {"TimerRs232", 100, true}, {"TimerSearcgDevice", 300, false}};
+        {"Timer1", 1000, true}, {"TimerRs232", 100, false}, {"TimerSearcgDevice", 300, false}};
     for (const auto& t : timers) {
         auto* timer = form->findChild<QTimer*>(QLatin1String(t.name));
         ASSERT_NE(timer, nullptr) << t.name;

@@ -7,18 +7,29 @@
 using testing_support::PtyDevice;
 using testing_support::waitFor;
 
-TEST_F(FormTest, KeyCodeFromTheDeviceIsLoggedByNameWithTheTimerRunning) {
+// The receive timer rests with the port closed and while the open line is quiet; input
+// wakes it, and it rests again once the message is logged.
+TEST_F(FormTest, KeyCodeFromTheDeviceIsLoggedByNameAndTheTimerRestsBetween) {
     PtyDevice device;
     form->show();
+    EXPECT_FALSE(pollTimer()->isActive());
     switchOnTo(device);
+    EXPECT_FALSE(pollTimer()->isActive());
     device.send(std::vector<std::uint8_t>{0x45});
     ASSERT_TRUE(waitFor([&] { return logLines().size() == 2; }));
     EXPECT_EQ(logLines().last(), QStringLiteral("KEY_POWER_ON/OFF"));
+    ASSERT_TRUE(waitFor([&] { return !pollTimer()->isActive(); }));
     device.send(std::vector<std::uint8_t>{0x43});
     device.send("gEFG\n");  // arrives in the same gap as 0x43: one text message
     ASSERT_TRUE(
         waitFor([&] { return form->deviceSearch().DeviceFound() == 0 && logLines().size() > 2; }));
     EXPECT_EQ(logLines().mid(2), (QStringList{"CgEFG", ""}));
+    ASSERT_TRUE(waitFor([&] { return !pollTimer()->isActive(); }));
+    form->BitBtnRS232Click();
+    device.send(std::vector<std::uint8_t>{0x45});
+    runFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(pollTimer()->isActive());
+    EXPECT_EQ(logLines().size(), 5);
 }
 
 TEST_F(FormTest, ProbeReplySetsTheFoundSignalAndIsLoggedAsText) {
@@ -35,7 +46,7 @@ TEST_F(FormTest, ClosedPortStopsPollingAndKeepsTheGatheredBytes) {
     PtyDevice device;
     form->show();
     switchOnTo(device);
-    pollTimer()->stop();
+    pollOnlyByHand();
     device.send("AB");
     ASSERT_TRUE(waitFor([&] {
         form->ButtonRs232ReadClick();
@@ -78,7 +89,7 @@ TEST_F(FormTest, VanishedDeviceIsShownSwitchedOffOnceAfterWhatItSent) {
     ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 7; }));
     device->vanish();
     ASSERT_TRUE(waitFor([&] { return !form->link().ComOpened(); }));
-    ASSERT_TRUE(pollTicks(3));  // later polls add nothing
+    runFor(std::chrono::milliseconds(300));  // nothing more comes of the dead line
     EXPECT_EQ(logLines(), (QStringList{path + " RS232 ON", "partial", path + " RS232 OFF"}));
     auto* sw = button("BitBtnRS232");
     EXPECT_EQ(sw->text(), QStringLiteral("RS232 OFF"));

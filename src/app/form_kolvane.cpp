@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStringListModel>
 #include <QStyle>
@@ -51,6 +52,7 @@ QString fromLocal8Bit(std::string_view bytes) {
 
 TFormKolvane::TFormKolvane(QWidget* parent)
     : QMainWindow(parent),
+      pacer_(remote::PollPacer::Clock::now(), kReceivePollPeriod),
       sender_(link_, pauseAndProcessEvents),
       errorDisplay_([this](const QString& message) { app::showErrorBox(this, message); }) {
     app::registerFontSubstitutions();
@@ -190,6 +192,7 @@ void TFormKolvane::offerPortsFor(const QString& text) {
 
 void TFormKolvane::showPortOn(const std::string& path) {
     link_.setComPortPath(path);
+    followLink();
     BitBtnRS232->setToolTip(QString());
     BitBtnRS232->setText(QStringLiteral("RS232 ON"));
     appendLog(EditCOMport->text() + QStringLiteral(" RS232 ON"));
@@ -199,6 +202,7 @@ void TFormKolvane::showPortOn(const std::string& path) {
 void TFormKolvane::closePortShowingOff() {
     link_.Rs232Control(false, link_.ComPortPath(), link_.BaudRate(), kDataBits, kNoParity,
                        kOneStopBit);
+    followLink();
     BitBtnRS232->setText(QStringLiteral("RS232 OFF"));
     appendLog(EditCOMport->text() + QStringLiteral(" RS232 OFF"));
     setSwitchColour(kSwitchOff);
@@ -234,7 +238,52 @@ void TFormKolvane::ComboBoxBaudrateChange() {
     link_.setBaudRate(app::textToInt(ComboBoxBaudrate->currentText().toStdString()));
 }
 
-// Receiving.
+// Receiving. Polls fall on TimerRs232's 100 ms grid, but only while there is something to
+// poll for: with the port closed, or the line quiet and no message gathered, the timer
+// rests and the line's descriptor wakes the window when input comes.
+
+void TFormKolvane::followLink() {
+    lineWatch_.reset();
+    if (!link_.ComOpened()) {
+        TimerRs232->stop();
+        return;
+    }
+    if (const auto fd = link_.inputDescriptor()) {
+        lineWatch_ = std::make_unique<QSocketNotifier>(*fd, QSocketNotifier::Read);
+        connectGuarded(lineWatch_.get(), &QSocketNotifier::activated, &TFormKolvane::lineReadable);
+    }
+    paceReceiving();
+}
+
+// Input has come, or the line hung up: poll at the first tick that would have seen it. A
+// hung-up line stays readable for ever, so it is polled on every tick from then on instead.
+void TFormKolvane::lineReadable() {
+    lineWatch_->setEnabled(false);
+    if (link_.lineHungUp()) {
+        lineWatch_.release()->deleteLater();
+    }
+    schedulePoll(pacer_.inputArrived(remote::PollPacer::Clock::now()));
+}
+
+void TFormKolvane::paceReceiving() {
+    const auto next =
+        pacer_.polled(remote::PollPacer::Clock::now(), rx_.RxCount() != 0, lineWatch_ != nullptr);
+    if (next) {
+        if (lineWatch_) {
+            lineWatch_->setEnabled(false);
+        }
+        schedulePoll(*next);
+    } else {
+        TimerRs232->stop();
+        lineWatch_->setEnabled(true);
+    }
+}
+
+void TFormKolvane::schedulePoll(remote::PollPacer::TimePoint at) {
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(at - remote::PollPacer::Clock::now());
+    TimerRs232->start(std::max(0, int(wait.count())));
+}
 
 void TFormKolvane::TimerRs232Timer() {
     if (link_.ComOpened()) {
@@ -253,6 +302,9 @@ void TFormKolvane::ButtonRs232ReadClick() {
         }
         appendLogBytes(message.text);
     });
+    if (link_.ComOpened()) {
+        paceReceiving();
+    }
 }
 
 // Sending.

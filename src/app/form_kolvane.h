@@ -3,12 +3,15 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "remote/command_sender.h"
 #include "remote/key_table.h"
+#include "remote/poll_pacer.h"
 #include "remote/receiver.h"
 #include "search/device_search.h"
 #include "serial/serial_link.h"
@@ -18,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSocketNotifier;
 class QStatusBar;
 class QStringListModel;
 class QTimer;
@@ -103,6 +107,10 @@ private:
     void showPortOn(const std::string& path);
     void showOpenError();
     void setSwitchColour(const QColor& colour);
+    void followLink();
+    void lineReadable();
+    void paceReceiving();
+    void schedulePoll(remote::PollPacer::TimePoint at);
     void refreshPortCompletions();
     void offerPortsFor(const QString& text);
 
@@ -120,6 +128,9 @@ private:
 
     serial::SerialLink link_;
     remote::ReceiveState rx_;  // zeroed as the window is created
+    static constexpr std::chrono::milliseconds kReceivePollPeriod{100};
+    remote::PollPacer pacer_;  // on the grid TimerRs232 would keep, started with the window
+    std::unique_ptr<QSocketNotifier> lineWatch_;  // while the open line can wake us
     search::DeviceSearch search_;
     remote::CommandSender sender_;
     ErrorDisplay errorDisplay_;

@@ -178,8 +178,10 @@ void TFormKolvane::buildTimers() {
         return t;
     };
     Timer1 = timer("Timer1", 1000);
-    TimerRs232 = timer("TimerRs232", 100);
+    TimerRs232 = timer("TimerRs232", int(kReceivePollPeriod.count()));
+    // Each poll sets the next on the grid; a coarse timer could come a few ms early.
+    TimerRs232->setSingleShot(true);
+    TimerRs232->setTimerType(Qt::PreciseTimer);
     TimerSearcgDevice = timer("TimerSearcgDevice", search::DeviceSearch::kSkipInterval);
     Timer1->start();
-    TimerRs232->start();
 }
