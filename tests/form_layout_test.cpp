@@ -202,6 +202,41 @@ TEST_F(FormTest, ShowFillsTheClockAndReadsTheBaudRate) {
     EXPECT_EQ(form->link().BaudRate(), 9600);
 }
 
+// Once a second the clock changes its text; nothing else of the window may be painted again.
+TEST_F(FormTest, ClockTickRepaintsOnlyItsPanel) {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    auto* panel = child<QLabel>("StatusPanel0");
+    const QString before = panel->text();
+    runFor(std::chrono::milliseconds(100));
+
+    struct PaintRecorder : QObject {
+        QWidget* window = nullptr;
+        QList<std::pair<QWidget*, QRect>> painted;  // with the painted area in the window
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (event->type() == QEvent::Paint && widget != nullptr && widget->window() == window) {
+                const QRect area = static_cast<QPaintEvent*>(event)->region().boundingRect();
+                painted.append({widget, area.translated(widget->mapTo(window, QPoint()))});
+            }
+            return false;
+        }
+    } recorder;
+    recorder.window = form.get();
+    qApp->installEventFilter(&recorder);
+    ASSERT_TRUE(testing_support::waitFor([&] { return panel->text() != before; }));
+    ASSERT_TRUE(testing_support::waitFor([&] { return !recorder.painted.isEmpty(); }));
+    runFor(std::chrono::milliseconds(100));
+    qApp->removeEventFilter(&recorder);
+
+    const QRect panelArea(panel->mapTo(form.get(), QPoint()), panel->size());
+    for (const auto& [widget, area] : recorder.painted) {
+        EXPECT_TRUE(widget == panel || widget->isAncestorOf(panel))
+            << widget->objectName().toStdString();
+        EXPECT_TRUE(panelArea.contains(area)) << widget->objectName().toStdString();
+    }
+}
+
 TEST_F(FormTest, ClearEmptiesTheLogAndLaterLinesAppendToIt) {
     form->Image6Click();
     form->Image6Click();

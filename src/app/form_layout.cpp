@@ -119,7 +119,9 @@ void TFormKolvane::buildControls() {
     StatusBar1->setFixedHeight(19);
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
-    StatusPanel0->setFixedWidth(140);
+    // Fixed in both directions, the clock's new text each second asks the status bar for no
+    // new layout, which would repaint the whole bar.
+    StatusPanel0->setFixedSize(140, 14);
     StatusPanel1 = new QLabel(StatusBar1);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     StatusPanel1->setFixedWidth(50);
