@@ -61,8 +61,9 @@ void TFormKolvane::buildControls() {
     setCentralWidget(client);
 
     ImagePanel =
-        place(new app::PicturePanel(decodedPicture(QStringLiteral(":/remote.jpg")),
-                                    decodedPicture(QStringLiteral(":/remote@2x.jpg")), client),
+        place(new app::PicturePanel(
+                  decodedPicture(QStringLiteral(":/remote.jpg")),
+                  [] { return decodedPicture(QStringLiteral(":/remote@2x.jpg")); }, client),
               "ImagePanel", 0, 0, 240, 520);
     for (std::size_t i = 0; i < Image.size(); ++i) {
         const remote::RemoteKey& key = remote::RemoteKeyTable[i];

@@ -4,8 +4,9 @@
 
 namespace app {
 
-PicturePanel::PicturePanel(const QImage& baseline, QImage doubled, QWidget* parent)
-    : QLabel(parent), doubled_(std::move(doubled)) {
+PicturePanel::PicturePanel(const QImage& baseline, std::function<QImage()> decodeDoubled,
+                           QWidget* parent)
+    : QLabel(parent), decodeDoubled_(std::move(decodeDoubled)) {
     setPixmap(QPixmap::fromImage(baseline));
 }
 
@@ -21,6 +22,9 @@ void PicturePanel::paintEvent(QPaintEvent* event) {
 
 const QPixmap& PicturePanel::renditionFor(qreal ratio) {
     if (rendition_.isNull() || rendition_.devicePixelRatio() != ratio) {
+        if (doubled_.isNull()) {
+            doubled_ = decodeDoubled_();
+        }
         // Fitted once to the screen's own pixels here, so that painting never resamples.
         const QSize logical = pixmap().deviceIndependentSize().toSize();
         const QSize device(qRound(logical.width() * ratio), qRound(logical.height() * ratio));
