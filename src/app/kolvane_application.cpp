@@ -1,6 +1,8 @@
 #include "app/kolvane_application.h"
 
 #include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
 
 #include "app/error_display.h"
 
@@ -11,9 +13,13 @@ KolvaneApplication::KolvaneApplication(int& argc, char** argv) : QApplication(ar
     // How a desktop finds the menu entry, and with it the icon, for the window; on Wayland
     // the only way.
     setDesktopFileName(QStringLiteral("org.kolvane.Remote"));
+    // Read as PNG and nothing else: left to guess the format, the reader loads every image
+    // plugin installed to ask each one.
     QIcon icon;
     for (const int side : {16, 32, 48, 64, 128, 256}) {
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(side), QSize(side, side));
+        QImageReader reader(QStringLiteral(":/icons/%1.png").arg(side), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
     }
     setWindowIcon(icon);
 }
