@@ -243,24 +243,33 @@ void TFormKolvane::ComboBoxBaudrateChange() {
 // rests and the line's descriptor wakes the window when input comes.
 
 void TFormKolvane::followLink() {
-    lineWatch_.reset();
+    dropLineWatch();
     if (!link_.ComOpened()) {
         TimerRs232->stop();
         return;
     }
     if (const auto fd = link_.inputDescriptor()) {
-        lineWatch_ = std::make_unique<QSocketNotifier>(*fd, QSocketNotifier::Read);
-        connectGuarded(lineWatch_.get(), &QSocketNotifier::activated, &TFormKolvane::lineReadable);
+        lineWatch_ = new QSocketNotifier(*fd, QSocketNotifier::Read, this);
+        connectGuarded(lineWatch_, &QSocketNotifier::activated, &TFormKolvane::lineReadable);
     }
     paceReceiving();
+}
+
+void TFormKolvane::dropLineWatch() {
+    if (lineWatch_ != nullptr) {
+        lineWatch_->setEnabled(false);
+        lineWatch_->deleteLater();  // this may be its own signal's handler
+        lineWatch_ = nullptr;
+    }
 }
 
 // Input has come, or the line hung up: poll at the first tick that would have seen it. A
 // hung-up line stays readable for ever, so it is polled on every tick from then on instead.
 void TFormKolvane::lineReadable() {
-    lineWatch_->setEnabled(false);
     if (link_.lineHungUp()) {
-        lineWatch_.release()->deleteLater();
+        dropLineWatch();
+    } else {
+        lineWatch_->setEnabled(false);
     }
     schedulePoll(pacer_.inputArrived(remote::PollPacer::Clock::now()));
 }

@@ -5,7 +5,6 @@
 #include <array>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -108,6 +107,7 @@ private:
     void showOpenError();
     void setSwitchColour(const QColor& colour);
     void followLink();
+    void dropLineWatch();
     void lineReadable();
     void paceReceiving();
     void schedulePoll(remote::PollPacer::TimePoint at);
@@ -130,7 +130,7 @@ private:
     remote::ReceiveState rx_;  // zeroed as the window is created
     static constexpr std::chrono::milliseconds kReceivePollPeriod{100};
     remote::PollPacer pacer_;  // on the grid TimerRs232 would keep, started with the window
-    std::unique_ptr<QSocketNotifier> lineWatch_;  // while the open line can wake us
+    QSocketNotifier* lineWatch_ = nullptr;  // while the open line can wake us
     search::DeviceSearch search_;
     remote::CommandSender sender_;
     ErrorDisplay errorDisplay_;
