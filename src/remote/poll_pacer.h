@@ -26,9 +26,6 @@ public:
     // sleep: no message is being gathered and `canSleep`, the line being able to wake it.
     std::optional<TimePoint> polled(TimePoint now, bool gathering, bool canSleep);
 
-    // The next poll due, if any.
-    std::optional<TimePoint> next() const { return next_; }
-
 private:
     TimePoint tickAtOrAfter(TimePoint t) const;
 
