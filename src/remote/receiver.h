@@ -18,6 +18,8 @@ struct Message {
     enum class Kind { Key, ProbeReply, Text };
     Kind kind;
     std::string_view text;
+    // Ended because the buffer was full, not by a quiet line: the middle of a flood.
+    bool cutShort = false;
 };
 using MessageHandler = std::function<void(const Message&)>;
 
@@ -36,17 +38,17 @@ public:
     void gather(const std::uint8_t* data, std::size_t count, const MessageHandler& handle);
 
     // Ends the message at a quiet poll: one byte is a key code, two or more are text.
-    void endMessage(const MessageHandler& handle);
+    void endMessage(const MessageHandler& handle, bool cutShort = false);
 
 private:
-    void endTextMessage(const MessageHandler& handle);
+    void endTextMessage(std::size_t count, bool cutShort, const MessageHandler& handle);
 
     std::array<std::uint8_t, kBufferSize> rxBuffer_{};
     std::int32_t rxCount_ = 0;
 };
 
 // One poll of the port: the hidden "Rs232Read" button and, while the port is open, every
-// tick of the receive timer.
-void pollReceiver(serial::SerialLink& link, ReceiveState& rx, const MessageHandler& handle);
+// tick of the receive timer. Returns the number of bytes read.
+std::size_t pollReceiver(serial::SerialLink& link, ReceiveState& rx, const MessageHandler& handle);
 
 }  // namespace remote
