@@ -3,13 +3,13 @@
 namespace search {
 
 void DeviceSearch::tick(SearchHost& host) {
-    if (host.comOpened() && deviceFound_ != 1) {
+    if (host.comOpened() && !deviceFound_) {
         host.sendProbe();
         ++probeCount_;
         host.logLine(host.portText() + "Check .... ");
         // A reply that came in while the probe was going out belongs to this port; giving
         // the port up now would credit the device to the next port number instead.
-        if (probeCount_ > kProbesPerPort && deviceFound_ != 1) {
+        if (probeCount_ > kProbesPerPort && !deviceFound_) {
             host.closePortShowingOff();
         }
     }
@@ -23,7 +23,7 @@ void DeviceSearch::tick(SearchHost& host) {
             host.setTimerInterval(kSkipInterval);
         }
     }
-    if (deviceFound_ == 1) {
+    if (deviceFound_) {
         host.stopTimer();
         host.logLine("Search Device : " + host.portText());
         return;

@@ -5,7 +5,7 @@
 
 namespace search {
 
-// What one step of the scan needs from the window around it.
+// What one step of the scan needs from the session around it.
 class SearchHost {
 public:
     virtual ~SearchHost() = default;
@@ -24,7 +24,8 @@ public:
 };
 
 // The scan over COM1..COM20: `SearchPort`, `SearchPortLast`, `ProbeCount`, and the found
-// signal it waits for: `SearchMode`, `DeviceFound`.
+// signal it waits for, `DeviceFound`. `SearchMode` is 1 from the start and nothing ever sets
+// it to anything else, so a probe reply always counts.
 class DeviceSearch {
 public:
     static constexpr int kProbeInterval = 2000;
@@ -34,22 +35,17 @@ public:
     std::int32_t SearchPort() const { return searchPort_; }
     std::int32_t SearchPortLast() const { return kSearchPortLast; }
     std::int32_t ProbeCount() const { return probeCount_; }
-    std::int32_t DeviceFound() const { return deviceFound_; }
+    bool DeviceFound() const { return deviceFound_; }
 
     // A new scan from COM1, waiting for a fresh answer.
     void restart() {
-        deviceFound_ = 0;
-        searchMode_ = 1;
+        deviceFound_ = false;
         searchPort_ = 1;
     }
 
     // The receiver has seen the probe reply. It counts whenever it comes, also after a scan
     // has ended; the next scan resets it first.
-    void probeReplyArrived() {
-        if (searchMode_ == 1) {
-            deviceFound_ = 1;
-        }
-    }
+    void probeReplyArrived() { deviceFound_ = true; }
 
     // One tick of the scan: probe the open port, open the next one if none is open, then
     // decide whether to stop.
@@ -59,8 +55,7 @@ private:
     static constexpr std::int32_t kSearchPortLast = 20;
     std::int32_t searchPort_ = 1;
     std::int32_t probeCount_ = 1;
-    std::int32_t searchMode_ = 1;
-    std::int32_t deviceFound_ = 0;
+    bool deviceFound_ = false;
 };
 
 }  // namespace search
