@@ -30,7 +30,7 @@ struct WindowOnPty {
         form.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
             ->setText(QString::fromStdString(device.path()));
         form.BitBtnRS232Click();
-        return form.link().ComOpened();
+        return form.session().link().ComOpened();
     }
 
     QPlainTextEdit* log() { return form.findChild<QPlainTextEdit*>(QStringLiteral("Memo1")); }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/int_text.h"
+#include "session/int_text.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -66,10 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::optional<std::int32_t> expected = reference(text);
     try {
-        const std::int32_t got = app::textToInt(text);
+        const std::int32_t got = session::textToInt(text);
         FUZZ_CHECK(expected.has_value());
         FUZZ_CHECK(got == *expected);
-    } catch (const app::ConvertError& e) {
+    } catch (const session::ConvertError& e) {
         FUZZ_CHECK(!expected.has_value());
         // what() is a C string: a NUL typed into the text ends the message there.
         const std::string message = "'" + text + "' is not a valid integer value";

@@ -106,9 +106,9 @@ TEST_F(DeviceFaultTest, VanishedDeviceIsSwitchedOffWithoutSpinningAndItsSwitchSt
     switchOnTo(*device);
     // A silent line is not a vanished one.
     runFor(300ms);
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
     device->send("gathered");
-    ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 8; }));
+    ASSERT_TRUE(waitFor([&] { return form->session().receiveState().RxCount() == 8; }));
     device->vanish();
 
     // A dead line stays readable for ever. The first poll after it died ends the message
@@ -119,8 +119,8 @@ TEST_F(DeviceFaultTest, VanishedDeviceIsSwitchedOffWithoutSpinningAndItsSwitchSt
     EXPECT_LT(processCpuSeconds() - cpuBefore,
               kSpinShare * std::chrono::duration<double>(Clock::now() - start).count());
     EXPECT_EQ(logLines(), (QStringList{path + " RS232 ON", "gathered", path + " RS232 OFF"}));
-    EXPECT_EQ(form->receiveState().RxCount(), 0);
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(form->session().receiveState().RxCount(), 0);
+    EXPECT_FALSE(form->session().link().ComOpened());
 
     const auto clicked = Clock::now();
     form->Image1Click();
@@ -129,7 +129,7 @@ TEST_F(DeviceFaultTest, VanishedDeviceIsSwitchedOffWithoutSpinningAndItsSwitchSt
 
     // The device is not there to be opened again.
     form->BitBtnRS232Click();
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
     EXPECT_EQ(logLines().count(path + " RS232 OFF"), 1);
@@ -145,18 +145,18 @@ TEST_F(DeviceFaultTest, UnpluggedDeviceShowsOffOnceAndOneClickTakesItBackWhenItR
     };
     auto first = startSimulator();
     form->BitBtnRS232Click();
-    ASSERT_TRUE(form->link().ComOpened());
+    ASSERT_TRUE(form->session().link().ComOpened());
     ASSERT_TRUE(powerKeyAnswered());
 
     first.reset();
-    ASSERT_TRUE(waitFor([&] { return !form->link().ComOpened(); }, 3000ms));
+    ASSERT_TRUE(waitFor([&] { return !form->session().link().ComOpened(); }, 3000ms));
     runFor(500ms);
     EXPECT_EQ(logLines(), (QStringList{"COM6 RS232 ON", "KEY_POWER_ON/OFF", "COM6 RS232 OFF"}));
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
 
     const auto second = startSimulator();
     form->BitBtnRS232Click();
-    ASSERT_TRUE(form->link().ComOpened());
+    ASSERT_TRUE(form->session().link().ComOpened());
     ASSERT_TRUE(powerKeyAnswered());
     EXPECT_EQ(logLines().mid(3), (QStringList{"COM6 RS232 ON", "KEY_POWER_ON/OFF"}));
     EXPECT_TRUE(errors.isEmpty());
@@ -181,12 +181,12 @@ TEST_F(DeviceFaultTest, DeviceVanishingAtEachByteOfAFrameStopsTheFrameAndNothing
         ASSERT_GE(pauses, nth);
         const std::string frameStart = std::string("G45g\n").substr(0, std::size_t(nth));
         EXPECT_EQ(before, std::vector<std::uint8_t>(frameStart.begin(), frameStart.end()));
-        EXPECT_FALSE(form->commandSender().busy());
+        EXPECT_FALSE(form->session().commandSender().busy());
 
         // Keys on the dead port do nothing harmful; the next poll at the latest shows it off.
         form->Image2Click();
         form->TimerRs232Timer();
-        EXPECT_FALSE(form->link().ComOpened());
+        EXPECT_FALSE(form->session().link().ComOpened());
         EXPECT_EQ(logLines().last(), QString::fromStdString(device->path()) + " RS232 OFF");
     }
     EXPECT_TRUE(errors.isEmpty());
@@ -208,7 +208,7 @@ TEST_F(DeviceFaultTest, DeviceVanishingDuringASearchIsProbedOutAndTheScanFinishe
         device->vanish();
         ticksUntilTheScanEnds();
         EXPECT_EQ(logLines(), expected);
-        EXPECT_FALSE(form->link().ComOpened());
+        EXPECT_FALSE(form->session().link().ComOpened());
     }
     {
         SCOPED_TRACE("inside a probe's frame");
@@ -217,7 +217,7 @@ TEST_F(DeviceFaultTest, DeviceVanishingDuringASearchIsProbedOutAndTheScanFinishe
         aliases->mapPort(3, device->path());
         startSearchByHand();
         searchTicks(3);
-        ASSERT_TRUE(form->link().ComOpened());
+        ASSERT_TRUE(form->session().link().ComOpened());
         EXPECT_GE(duringPauses([&] { searchTicks(1); },
                                [&](int pause) {
                                    if (pause == 2) {
@@ -227,7 +227,7 @@ TEST_F(DeviceFaultTest, DeviceVanishingDuringASearchIsProbedOutAndTheScanFinishe
                   2);
         ticksUntilTheScanEnds();
         EXPECT_EQ(logLines(), expected);
-        EXPECT_FALSE(form->link().ComOpened());
+        EXPECT_FALSE(form->session().link().ComOpened());
     }
     EXPECT_TRUE(errors.isEmpty());
 }
@@ -259,9 +259,9 @@ TEST_F(DeviceFaultTest, LineThatStopsTakingBytesCannotHoldTheWindow) {
     start = Clock::now();
     form->BitBtnRS232Click();
     EXPECT_LT(since(start), 3000ms);
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     form->BitBtnRS232Click();
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
     EXPECT_TRUE(errors.isEmpty());
 }
 
@@ -276,7 +276,7 @@ TEST_F(DeviceFaultTest, SearchProbingAStalledLineMovesOn) {
     EXPECT_EQ(logLines().first(), QStringLiteral("COM2 RS232 ON"));
     EXPECT_EQ(logLines().count(QStringLiteral("COM2Check .... ")), 4);
     EXPECT_EQ(logLines().last(), QStringLiteral("Device not found . "));
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
 }
 
 // Closing the port used to flush its output unconditionally. A pty reports no output queue,
@@ -307,7 +307,7 @@ TEST_F(DeviceFaultTest, SecondWindowFailsWithoutTouchingTheFirstsLine) {
     second.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
         ->setText(QString::fromStdString(device.path()));
     second.BitBtnRS232Click();
-    EXPECT_FALSE(second.link().ComOpened());
+    EXPECT_FALSE(second.session().link().ComOpened());
     EXPECT_EQ(second.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText(),
               QStringLiteral("RS232 Open Error. "));
     EXPECT_EQ(speedOf(device.lineSettings()), speedOf(settings));
@@ -321,7 +321,7 @@ TEST_F(DeviceFaultTest, SecondWindowFailsWithoutTouchingTheFirstsLine) {
     // Once the first lets go, the second gets it.
     form->BitBtnRS232Click();
     second.BitBtnRS232Click();
-    EXPECT_TRUE(second.link().ComOpened());
+    EXPECT_TRUE(second.session().link().ComOpened());
     EXPECT_TRUE(errors.isEmpty());
     EXPECT_TRUE(secondErrors.isEmpty());
 }
@@ -336,7 +336,7 @@ TEST_F(DeviceFaultTest, PortLockedByADescriptorIsLeftAloneUntilReleased) {
     child<QComboBox>("ComboBoxBaudrate")->setCurrentIndex(6);
     edit("EditCOMport")->setText(QString::fromStdString(device.path()));
     form->BitBtnRS232Click();
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
     EXPECT_EQ(speedOf(device.lineSettings()), speedOf(settings));
     // The holder's line still works.
@@ -346,7 +346,7 @@ TEST_F(DeviceFaultTest, PortLockedByADescriptorIsLeftAloneUntilReleased) {
 
     ::close(holder);
     form->BitBtnRS232Click();
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
     EXPECT_TRUE(errors.isEmpty());
 }
 
@@ -362,14 +362,14 @@ TEST_F(DeviceFaultTest, PortHeldByAnotherProgramIsLeftAloneAndOursIsHeldAgainstI
     form->show();
     edit("EditCOMport")->setText(QString::fromStdString(device.path()));
     form->BitBtnRS232Click();
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
     EXPECT_EQ(holder.state(), QProcess::Running);
 
     holder.kill();
     ASSERT_TRUE(holder.waitForFinished(5000));
     form->BitBtnRS232Click();
-    ASSERT_TRUE(form->link().ComOpened());
+    ASSERT_TRUE(form->session().link().ComOpened());
     // Now the other program is the one turned away.
     EXPECT_NE(QProcess::execute(QStringLiteral("flock"),
                                 {QStringLiteral("--nonblock"), QStringLiteral("--exclusive"),

@@ -112,8 +112,8 @@ protected:
             SCOPED_TRACE("port box '" + name + "'");
             edit("EditCOMport")->setText(QString::fromStdString(name));
             form->BitBtnRS232Click();
-            EXPECT_FALSE(form->link().ComOpened());
-            EXPECT_TRUE(form->link().hComm().isInvalid());
+            EXPECT_FALSE(form->session().link().ComOpened());
+            EXPECT_TRUE(form->session().link().hComm().isInvalid());
             EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
             EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
         }

@@ -83,7 +83,7 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
         if (!chunk.empty()) {
             device.send(chunk);
             ASSERT_TRUE(waitFor([&] {
-                return form->link().waitingBytes().value_or(0) == chunk.size();
+                return form->session().link().waitingBytes().value_or(0) == chunk.size();
             })) << "poll "
                 << poll;
         }
@@ -93,7 +93,7 @@ TEST_F(FloodTest, LogHoldsExactlyWhatTheRulesMakeOfEachPoll) {
             // Counted from here: by now the log has loaded the fonts random text asks for.
             residentBefore = testing_support::residentKiB();
         }
-        ASSERT_LE(form->receiveState().RxCount(), std::int32_t(kBuffer));
+        ASSERT_LE(form->session().receiveState().RxCount(), std::int32_t(kBuffer));
         (chunk.size() > kBuffer ? discarded : delivered) += chunk.size();
     }
     form->ButtonRs232ReadClick();
@@ -132,7 +132,7 @@ TEST_F(FloodTest, WindowWithItsTimerRunningSurvivesAFloodAndReceivesAfterIt) {
     int pauseLeft = 0;
     std::int32_t largestRx = 0;
     QObject::connect(&writer, &QTimer::timeout, [&] {
-        largestRx = std::max(largestRx, form->receiveState().RxCount());
+        largestRx = std::max(largestRx, form->session().receiveState().RxCount());
         ++ticks;
         // Bursts and silences of a few polls each, so messages both end and overflow.
         if (pauseLeft > 0) {
@@ -157,7 +157,7 @@ TEST_F(FloodTest, WindowWithItsTimerRunningSurvivesAFloodAndReceivesAfterIt) {
     auto restingSince = Clock::now();
     ASSERT_TRUE(waitFor(
         [&] {
-            if (pollTimer()->isActive() || form->receiveState().RxCount() != 0) {
+            if (pollTimer()->isActive() || form->session().receiveState().RxCount() != 0) {
                 restingSince = Clock::now();
             }
             return Clock::now() - restingSince >= 300ms;

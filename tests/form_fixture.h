@@ -81,7 +81,7 @@ protected:
         turn.setInterval(0);
         int pauses = 0;
         QObject::connect(&turn, &QTimer::timeout, [&] {
-            if (form->commandSender().busy()) {
+            if (form->session().commandSender().busy()) {
                 atPause(++pauses);
             }
         });
@@ -103,7 +103,7 @@ protected:
     void switchOnTo(const testing_support::PtyDevice& device) {
         edit("EditCOMport")->setText(QString::fromStdString(device.path()));
         form->BitBtnRS232Click();
-        ASSERT_TRUE(form->link().ComOpened());
+        ASSERT_TRUE(form->session().link().ComOpened());
     }
 
     std::unique_ptr<testing_support::PortAliases> aliases;

@@ -161,7 +161,7 @@ TEST_F(FormTest, ClosingThePortBetweenBytesStopsTheFrame) {
                          form->BitBtnRS232Click();  // on, another port
                      }
                  });
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
     const Bytes onFirst = first.receive(5, std::chrono::milliseconds(100));
     EXPECT_GE(onFirst.size(), 1u);
     EXPECT_LT(onFirst.size(), 5u);

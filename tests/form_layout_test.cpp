@@ -196,10 +196,10 @@ TEST_F(FormTest, TimersHaveTheirIntervalsAndStartStates) {
 
 TEST_F(FormTest, ShowFillsTheClockAndReadsTheBaudRate) {
     EXPECT_TRUE(child<QLabel>("StatusPanel0")->text().isEmpty());
-    EXPECT_EQ(form->link().BaudRate(), 0);
+    EXPECT_EQ(form->session().link().BaudRate(), 0);
     form->show();
     EXPECT_FALSE(child<QLabel>("StatusPanel0")->text().isEmpty());
-    EXPECT_EQ(form->link().BaudRate(), 9600);
+    EXPECT_EQ(form->session().link().BaudRate(), 9600);
 }
 
 // Once a second the clock changes its text; nothing else of the window may be painted again.
@@ -254,8 +254,8 @@ TEST_F(FormTest, BadBaudTextShowsTheConversionErrorAndKeepsTheRate) {
         combo->setEditText(QString::fromLatin1(bad));
         ASSERT_EQ(errors.size(), 1) << bad;
         EXPECT_EQ(errors[0], QStringLiteral("'%1' is not a valid integer value").arg(bad));
-        EXPECT_EQ(form->link().BaudRate(), 9600) << bad;
+        EXPECT_EQ(form->session().link().BaudRate(), 9600) << bad;
     }
     combo->setEditText(QStringLiteral("$4B0"));
-    EXPECT_EQ(form->link().BaudRate(), 1200);
+    EXPECT_EQ(form->session().link().BaudRate(), 1200);
 }

@@ -22,7 +22,7 @@ TEST_F(FormTest, KeyCodeFromTheDeviceIsLoggedByNameAndTheTimerRestsBetween) {
     device.send(std::vector<std::uint8_t>{0x43});
     device.send("gEFG\n");  // arrives in the same gap as 0x43: one text message
     ASSERT_TRUE(
-        waitFor([&] { return form->deviceSearch().DeviceFound() == 0 && logLines().size() > 2; }));
+        waitFor([&] { return form->session().deviceSearch().DeviceFound() == 0 && logLines().size() > 2; }));
     EXPECT_EQ(logLines().mid(2), (QStringList{"CgEFG", ""}));
     ASSERT_TRUE(waitFor([&] { return !pollTimer()->isActive(); }));
     form->BitBtnRS232Click();
@@ -37,7 +37,7 @@ TEST_F(FormTest, ProbeReplySetsTheFoundSignalAndIsLoggedAsText) {
     form->show();
     switchOnTo(device);
     device.send("gEFG\n");
-    ASSERT_TRUE(waitFor([&] { return form->deviceSearch().DeviceFound() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return form->session().deviceSearch().DeviceFound() == 1; }));
     // The line feed is kept in the line; the log shows it as a line break.
     EXPECT_EQ(logLines().mid(1), (QStringList{"gEFG", ""}));
 }
@@ -50,15 +50,15 @@ TEST_F(FormTest, ClosedPortStopsPollingAndKeepsTheGatheredBytes) {
     device.send("AB");
     ASSERT_TRUE(waitFor([&] {
         form->ButtonRs232ReadClick();
-        return form->receiveState().RxCount() == 2;
+        return form->session().receiveState().RxCount() == 2;
     }));
     form->BitBtnRS232Click();
     form->TimerRs232Timer();  // port closed: no poll
-    EXPECT_EQ(form->receiveState().RxCount(), 2);
+    EXPECT_EQ(form->session().receiveState().RxCount(), 2);
     form->BitBtnRS232Click();
     form->TimerRs232Timer();  // the first quiet poll after the next open ends the message
     EXPECT_EQ(logLines().last(), QStringLiteral("AB"));
-    EXPECT_EQ(form->receiveState().RxCount(), 0);
+    EXPECT_EQ(form->session().receiveState().RxCount(), 0);
 }
 
 TEST_F(FormTest, InvalidBytesShowAsReplacementCharactersInPlace) {
@@ -77,7 +77,7 @@ TEST_F(FormTest, HiddenReadButtonPollsEvenWithThePortClosed) {
     form->BitBtnRS232Click();
     form->ButtonRs232ReadClick();  // invalid handle: stops at once
     EXPECT_EQ(logLines(), QStringList{"RS232 Open Error. "});
-    EXPECT_EQ(form->receiveState().RxCount(), 0);
+    EXPECT_EQ(form->session().receiveState().RxCount(), 0);
 }
 
 TEST_F(FormTest, VanishedDeviceIsShownSwitchedOffOnceAfterWhatItSent) {
@@ -86,15 +86,15 @@ TEST_F(FormTest, VanishedDeviceIsShownSwitchedOffOnceAfterWhatItSent) {
     form->show();
     switchOnTo(*device);
     device->send("partial");
-    ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 7; }));
+    ASSERT_TRUE(waitFor([&] { return form->session().receiveState().RxCount() == 7; }));
     device->vanish();
-    ASSERT_TRUE(waitFor([&] { return !form->link().ComOpened(); }));
+    ASSERT_TRUE(waitFor([&] { return !form->session().link().ComOpened(); }));
     runFor(std::chrono::milliseconds(300));  // nothing more comes of the dead line
     EXPECT_EQ(logLines(), (QStringList{path + " RS232 ON", "partial", path + " RS232 OFF"}));
     auto* sw = button("BitBtnRS232");
     EXPECT_EQ(sw->text(), QStringLiteral("RS232 OFF"));
     EXPECT_EQ(sw->palette().color(QPalette::ButtonText), QColor(0, 0, 0));
-    EXPECT_EQ(form->link().hComm().state(), serial::CommHandle::State::Closed);
+    EXPECT_EQ(form->session().link().hComm().state(), serial::CommHandle::State::Closed);
 }
 
 // A port fresh from the kernel has a terminal's settings: cooked, echoing, and with output
@@ -112,8 +112,8 @@ TEST_F(FormTest, LineWithTheKernelsSettingsBehavesAsARawOneOnceOpened) {
 
         // XOFF, then a key code: both arrive, and the next frame still goes out whole.
         device.send(Bytes{0x13});
-        ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 1; }));
-        ASSERT_TRUE(waitFor([&] { return form->receiveState().RxCount() == 0; }));
+        ASSERT_TRUE(waitFor([&] { return form->session().receiveState().RxCount() == 1; }));
+        ASSERT_TRUE(waitFor([&] { return form->session().receiveState().RxCount() == 0; }));
         device.send(Bytes{0x45});
         ASSERT_TRUE(waitFor([&] { return logLines().last() == "KEY_POWER_ON/OFF"; }));
         form->Image1Click();

@@ -53,8 +53,8 @@ TEST_F(SearchTest, NoPortsTakesTwentyQuietTicksAndSaysSoOnce) {
     EXPECT_FALSE(searchTimer()->isActive());
     EXPECT_EQ(searchTimer()->interval(), 300);
     EXPECT_EQ(edit("EditCOMport")->text(), QStringLiteral("COM20"));
-    EXPECT_EQ(form->deviceSearch().SearchPort(), 21);
-    EXPECT_EQ(form->deviceSearch().SearchPortLast(), 20);
+    EXPECT_EQ(form->session().deviceSearch().SearchPort(), 21);
+    EXPECT_EQ(form->session().deviceSearch().SearchPortLast(), 20);
 }
 
 TEST_F(SearchTest, SilentPortIsGivenUpAfterFourProbesAndTheScanGoesOnWhereItHadGot) {
@@ -65,7 +65,7 @@ TEST_F(SearchTest, SilentPortIsGivenUpAfterFourProbesAndTheScanGoesOnWhereItHadG
     EXPECT_EQ(logLines(), QStringList{"COM3 RS232 ON"});
     EXPECT_EQ(searchTimer()->interval(), 2000);
     EXPECT_EQ(edit("EditSend")->text(), QStringLiteral("GFEg"));
-    EXPECT_EQ(form->link().ComPortPath(), "//./COM3");
+    EXPECT_EQ(form->session().link().ComPortPath(), "//./COM3");
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 ON"));
     searchTicks(4);
     EXPECT_EQ(silent.receive(20),
@@ -76,7 +76,7 @@ TEST_F(SearchTest, SilentPortIsGivenUpAfterFourProbesAndTheScanGoesOnWhereItHadG
     // The same tick tried the number the scan had reached: COM7, not COM4.
     EXPECT_EQ(edit("EditCOMport")->text(), QStringLiteral("COM7"));
     EXPECT_EQ(searchTimer()->interval(), 300);
-    EXPECT_EQ(form->deviceSearch().ProbeCount(), 5);
+    EXPECT_EQ(form->session().deviceSearch().ProbeCount(), 5);
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
 }
 
@@ -87,7 +87,7 @@ TEST_F(SearchTest, PortOpeningAsCom20IsClosedInTheSameTick) {
     searchTicks(20);
     EXPECT_EQ(logLines(),
               (QStringList{"COM20 RS232 ON", "Device not found . ", "COM20 RS232 OFF"}));
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_EQ(button("BitBtnRS232")->palette().color(QPalette::ButtonText), QColor(0, 0, 0));
     // The next scan starts at the interval this one left.
     form->ButtonSearchDeviceClick();
@@ -116,12 +116,12 @@ TEST_F(SearchTest, ReplyIsFoundOnTheNextTickAndThePortStaysOpen) {
     searchTicks(4);
     ASSERT_TRUE(waitFor([&] {
         form->ButtonRs232ReadClick();
-        return form->deviceSearch().DeviceFound() == 1;
+        return form->session().deviceSearch().DeviceFound() == 1;
     }));
     searchTicks(1);
     EXPECT_EQ(logLines(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
                                        "Search Device : COM3"}));
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 ON"));
     EXPECT_FALSE(searchTimer()->isActive());
 }
@@ -139,7 +139,7 @@ TEST_F(SearchTest, ReplyArrivingDuringTheFourthProbeNamesTheProbedPort) {
                      [&](int pause) {
                          if (pause == 1) {
                              late.send("gEFG\n");
-                             waitFor([&] { return form->link().waitingBytes().value_or(0) == 5; });
+                             waitFor([&] { return form->session().link().waitingBytes().value_or(0) == 5; });
                              form->ButtonRs232ReadClick();
                              form->ButtonRs232ReadClick();
                          }
@@ -147,8 +147,8 @@ TEST_F(SearchTest, ReplyArrivingDuringTheFourthProbeNamesTheProbedPort) {
     ASSERT_GE(pauses, 1);
     EXPECT_EQ(logLines().mid(4),
               (QStringList{"gEFG", "", "COM3Check .... ", "Search Device : COM3"}));
-    EXPECT_TRUE(form->link().ComOpened());
-    EXPECT_EQ(form->link().ComPortPath(), "//./COM3");
+    EXPECT_TRUE(form->session().link().ComOpened());
+    EXPECT_EQ(form->session().link().ComPortPath(), "//./COM3");
     EXPECT_EQ(edit("EditCOMport")->text(), QStringLiteral("COM3"));
 }
 
@@ -158,7 +158,7 @@ TEST_F(SearchTest, ClickWithThePortOpenOnlySwitchesItOff) {
     form->show();
     form->BitBtnRS232Click();
     form->ButtonSearchDeviceClick();
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_FALSE(searchTimer()->isActive());
     EXPECT_EQ(logLines(), (QStringList{"COM6 RS232 ON", "COM6 RS232 OFF"}));
     form->ButtonSearchDeviceClick();
@@ -170,10 +170,10 @@ TEST_F(SearchTest, ClickDuringAScanRestartsItFromCom1) {
     aliases->mapPort(2, silent.path());
     startSearchByHand();
     searchTicks(3);
-    EXPECT_EQ(form->deviceSearch().SearchPort(), 4);
+    EXPECT_EQ(form->session().deviceSearch().SearchPort(), 4);
     form->ButtonSearchDeviceClick();  // closes COM2; the timer keeps running
-    EXPECT_EQ(form->deviceSearch().SearchPort(), 1);
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_EQ(form->session().deviceSearch().SearchPort(), 1);
+    EXPECT_FALSE(form->session().link().ComOpened());
     searchTicks(1);
     EXPECT_EQ(edit("EditCOMport")->text(), QStringLiteral("COM1"));
 }
@@ -184,11 +184,11 @@ TEST_F(SearchTest, PortSwitchedOnDuringAScanIsProbedWithTheCountLeftOver) {
     aliases->mapPort(1, silent.path());
     startSearchByHand();
     searchTicks(5);  // COM1 opened and given up: the count stands at 5
-    EXPECT_EQ(form->deviceSearch().ProbeCount(), 5);
+    EXPECT_EQ(form->session().deviceSearch().ProbeCount(), 5);
     edit("EditCOMport")->setText(QString::fromStdString(other.path()));
     form->BitBtnRS232Click();
     searchTicks(1);
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_EQ(other.receive(5).size(), 5u);
 }
 
@@ -211,6 +211,6 @@ TEST_F(SearchTest, RealTimeScanFindsTheDeviceOnCom3) {
     EXPECT_EQ(logLines(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
                                        "Search Device : COM3"}));
     EXPECT_EQ(responder.probes(), 1);
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
     EXPECT_FALSE(searchTimer()->isActive());
 }

@@ -32,13 +32,13 @@ TEST_F(FormTest, SwitchOpensAndClosesThePortWithCaptionsColoursAndLines) {
     EXPECT_EQ(captionColour(sw), form->palette().color(QPalette::WindowText));
 
     QTest::mouseClick(sw, Qt::LeftButton);
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
     EXPECT_EQ(sw->text(), QStringLiteral("RS232 ON"));
     EXPECT_EQ(captionColour(sw), QColor(0, 128, 0));
-    EXPECT_EQ(form->link().ComPortPath(), "//./COM6");
+    EXPECT_EQ(form->session().link().ComPortPath(), "//./COM6");
 
     QTest::mouseClick(sw, Qt::LeftButton);
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_EQ(sw->text(), QStringLiteral("RS232 OFF"));
     EXPECT_EQ(captionColour(sw), QColor(0, 0, 0));
     EXPECT_EQ(logLines(), (QStringList{"COM6 RS232 ON", "COM6 RS232 OFF"}));
@@ -67,7 +67,7 @@ TEST_F(FormTest, BaudRateChangeAppliesAtTheNextOpen) {
     form->show();
     switchOnTo(device);
     child<QComboBox>("ComboBoxBaudrate")->setCurrentIndex(6);
-    EXPECT_EQ(form->link().BaudRate(), 115200);
+    EXPECT_EQ(form->session().link().BaudRate(), 115200);
     form->BitBtnRS232Click();
     form->BitBtnRS232Click();
     const termios t = device.lineSettings();
@@ -82,7 +82,7 @@ TEST_F(FormTest, SwitchingOffLogsWhatThePortBoxHoldsNow) {
     form->BitBtnRS232Click();
     EXPECT_EQ(logLines().last(), QStringLiteral("COM9 RS232 OFF"));
     // The open port was closed, so the device can be taken again.
-    EXPECT_EQ(form->link().hComm().state(), serial::CommHandle::State::Closed);
+    EXPECT_EQ(form->session().link().hComm().state(), serial::CommHandle::State::Closed);
 }
 
 TEST_F(FormTest, PortsThatCannotOpenGiveTheOpenErrorAndChangeNothing) {
@@ -116,8 +116,8 @@ TEST_F(FormTest, PortsThatCannotOpenGiveTheOpenErrorAndChangeNothing) {
     for (const QString& name : names) {
         edit("EditCOMport")->setText(name);
         form->BitBtnRS232Click();
-        EXPECT_FALSE(form->link().ComOpened()) << name.toStdString();
-        EXPECT_TRUE(form->link().hComm().isInvalid()) << name.toStdString();
+        EXPECT_FALSE(form->session().link().ComOpened()) << name.toStdString();
+        EXPECT_TRUE(form->session().link().hComm().isInvalid()) << name.toStdString();
         EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. ")) << name.toStdString();
         EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
     }
@@ -212,12 +212,12 @@ TEST_F(FormTest, UnusableSpeedFailsTheOpen) {
     child<QComboBox>("ComboBoxBaudrate")->setEditText(QStringLiteral("12345"));
     edit("EditCOMport")->setText(QString::fromStdString(device.path()));
     form->BitBtnRS232Click();
-    EXPECT_FALSE(form->link().ComOpened());
+    EXPECT_FALSE(form->session().link().ComOpened());
     EXPECT_EQ(logLines().last(), QStringLiteral("RS232 Open Error. "));
     // The device is free again for the next try.
     child<QComboBox>("ComboBoxBaudrate")->setEditText(QStringLiteral("9600"));
     form->BitBtnRS232Click();
-    EXPECT_TRUE(form->link().ComOpened());
+    EXPECT_TRUE(form->session().link().ComOpened());
 }
 
 TEST_F(FormTest, EventsWaitingAtOpenAreProcessedBeforeTheSwitchReturns) {

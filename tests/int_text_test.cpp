@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/int_text.h"
+#include "session/int_text.h"
 
 namespace {
 
@@ -69,9 +69,9 @@ TEST(TextToInt, AcceptsOnlyWholeTextsThatFitInt32) {
     for (const Case& c : kCases) {
         SCOPED_TRACE("text '" + c.text + "'");
         if (c.value) {
-            EXPECT_EQ(app::textToInt(c.text), *c.value);
+            EXPECT_EQ(session::textToInt(c.text), *c.value);
         } else {
-            EXPECT_THROW(app::textToInt(c.text), app::ConvertError);
+            EXPECT_THROW(session::textToInt(c.text), session::ConvertError);
         }
     }
 }
@@ -79,9 +79,9 @@ TEST(TextToInt, AcceptsOnlyWholeTextsThatFitInt32) {
 TEST(TextToInt, ErrorQuotesTheTextAsGiven) {
     for (const std::string text : {"", " 12 ", "9600x", "$"}) {
         try {
-            app::textToInt(text);
+            session::textToInt(text);
             ADD_FAILURE() << "accepted '" << text << "'";
-        } catch (const app::ConvertError& e) {
+        } catch (const session::ConvertError& e) {
             EXPECT_EQ(std::string(e.what()), "'" + text + "' is not a valid integer value");
         }
     }

@@ -9,9 +9,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
-#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStringListModel>
 #include <QStyle>
@@ -23,27 +23,17 @@
 #include "app/clock_text.h"
 #include "app/error_display.h"
 #include "app/fonts.h"
-#include "app/int_text.h"
 #include "app/key_hotspot.h"
 #include "remote/key_table.h"
 #include "serial/open_error.h"
-#include "serial/pause.h"
 #include "serial/port_list.h"
+#include "session/int_text.h"
 
 namespace {
 
 constexpr QSize kClientSize(514, 554);
 const QColor kSwitchOn(0, 128, 0);
 const QColor kSwitchOff(0, 0, 0);
-using serial::kDataBits;
-using serial::kNoParity;
-using serial::kOneStopBit;
-
-void pauseAndProcessEvents() {
-    serial::pauseOneMillisecond();
-    QCoreApplication::processEvents();
-}
-
 QString fromLocal8Bit(std::string_view bytes) {
     return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
@@ -52,8 +42,7 @@ QString fromLocal8Bit(std::string_view bytes) {
 
 TFormKolvane::TFormKolvane(QWidget* parent)
     : QMainWindow(parent),
-      pacer_(remote::PollPacer::Clock::now(), kReceivePollPeriod),
-      sender_(link_, pauseAndProcessEvents),
+      session_(new session::Session(this)),
       errorDisplay_([this](const QString& message) { app::showErrorBox(this, message); }) {
     app::registerFontSubstitutions();
     setObjectName(QStringLiteral("FormKolvane"));
@@ -67,6 +56,11 @@ TFormKolvane::TFormKolvane(QWidget* parent)
     buildControls();
     buildTimers();
     connectHandlers();
+    session_->setPortText(EditCOMport->text().toLocal8Bit().toStdString());
+    session_->setCommandText(EditSend->text().toLocal8Bit().toStdString());
+    session_->addWatcher(this);
+    session_->setErrorHandler(
+        [this](std::exception_ptr error) { errorDisplay_(app::messageOf(error)); });
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
@@ -90,8 +84,6 @@ void TFormKolvane::runGuarded(void (TFormKolvane::*handler)()) {
 
 void TFormKolvane::connectHandlers() {
     connectGuarded(Timer1, &QTimer::timeout, &TFormKolvane::Timer1Timer);
-    connectGuarded(TimerRs232, &QTimer::timeout, &TFormKolvane::TimerRs232Timer);
-    connectGuarded(TimerSearcgDevice, &QTimer::timeout, &TFormKolvane::TimerSearcgDeviceTimer);
     connectGuarded(ButtonClear, &QPushButton::clicked, &TFormKolvane::ButtonClearClick);
     connectGuarded(BitBtnRS232, &QPushButton::clicked, &TFormKolvane::BitBtnRS232Click);
     connectGuarded(ComboBoxBaudrate, &QComboBox::currentTextChanged,
@@ -104,6 +96,17 @@ void TFormKolvane::connectHandlers() {
                    &TFormKolvane::ButtonSearchDeviceClick);
     // The line edit says the text changed before it opens the list for it.
     connect(EditCOMport, &QLineEdit::textEdited, this, &TFormKolvane::offerPortsFor);
+    // The session works from what the boxes hold, however it got there.
+    connect(EditCOMport, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!showingSession_) {
+            session_->setPortText(text.toLocal8Bit().toStdString());
+        }
+    });
+    connect(EditSend, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!showingSession_) {
+            session_->setCommandText(text.toLocal8Bit().toStdString());
+        }
+    });
     static constexpr std::array<void (TFormKolvane::*)(), remote::kHotspotCount> kImageClick = {
         &TFormKolvane::Image1Click,  &TFormKolvane::Image2Click,  &TFormKolvane::Image3Click,
         &TFormKolvane::Image4Click,  &TFormKolvane::Image5Click,  &TFormKolvane::Image6Click,
@@ -151,15 +154,21 @@ void TFormKolvane::appendLog(const QString& line) {
     Memo1->appendPlainText(line);
 }
 
-void TFormKolvane::appendLogBytes(std::string_view bytes) {
-    appendLog(fromLocal8Bit(bytes));
+void TFormKolvane::logLine(std::string_view line) {
+    appendLog(fromLocal8Bit(line));
+}
+
+void TFormKolvane::portTextChanged(const std::string& text) {
+    const QScopedValueRollback<bool> showing(showingSession_, true);
+    EditCOMport->setText(fromLocal8Bit(text));
+}
+
+void TFormKolvane::commandTextChanged(const std::string& text) {
+    const QScopedValueRollback<bool> showing(showingSession_, true);
+    EditSend->setText(fromLocal8Bit(text));
 }
 
 // The port switch.
-
-std::string TFormKolvane::portPath() const {
-    return serial::portPathFor(EditCOMport->text().toLocal8Bit().toStdString());
-}
 
 void TFormKolvane::setSwitchColour(const QColor& colour) {
     QPalette p = BitBtnRS232->palette();
@@ -190,44 +199,22 @@ void TFormKolvane::offerPortsFor(const QString& text) {
                                                                                    : portNames_);
 }
 
-void TFormKolvane::showPortOn(const std::string& path) {
-    link_.setComPortPath(path);
-    followLink();
-    BitBtnRS232->setToolTip(QString());
-    BitBtnRS232->setText(QStringLiteral("RS232 ON"));
-    appendLog(EditCOMport->text() + QStringLiteral(" RS232 ON"));
-    setSwitchColour(kSwitchOn);
-}
-
-void TFormKolvane::closePortShowingOff() {
-    link_.Rs232Control(false, link_.ComPortPath(), link_.BaudRate(), kDataBits, kNoParity,
-                       kOneStopBit);
-    followLink();
-    BitBtnRS232->setText(QStringLiteral("RS232 OFF"));
-    appendLog(EditCOMport->text() + QStringLiteral(" RS232 OFF"));
-    setSwitchColour(kSwitchOff);
+void TFormKolvane::portSwitched(bool on) {
+    if (on) {
+        BitBtnRS232->setToolTip(QString());
+    }
+    BitBtnRS232->setText(on ? QStringLiteral("RS232 ON") : QStringLiteral("RS232 OFF"));
+    setSwitchColour(on ? kSwitchOn : kSwitchOff);
 }
 
 void TFormKolvane::BitBtnRS232Click() {
-    if (link_.ComOpened()) {
-        closePortShowingOff();
-        return;
-    }
-    const std::string path = portPath();
-    link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit);
-    if (link_.ComOpened()) {
-        showPortOn(path);
-        QCoreApplication::processEvents();
-    } else {
-        appendLog(QStringLiteral("RS232 Open Error. "));
-        showOpenError();
-    }
+    session_->switchPort();
 }
 
 // The log keeps its one line; why the open failed goes to standard error and stays on the
 // switch until an open succeeds.
-void TFormKolvane::showOpenError() {
-    if (const auto& error = link_.lastOpenError()) {
+void TFormKolvane::openFailed() {
+    if (const auto& error = session_->link().lastOpenError()) {
         const std::string reason = serial::describe(*error);
         std::fprintf(stderr, "kolvane: %s\n", reason.c_str());
         BitBtnRS232->setToolTip(QString::fromLocal8Bit(reason.c_str()));
@@ -235,167 +222,46 @@ void TFormKolvane::showOpenError() {
 }
 
 void TFormKolvane::ComboBoxBaudrateChange() {
-    link_.setBaudRate(app::textToInt(ComboBoxBaudrate->currentText().toStdString()));
-}
-
-// Receiving. Polls fall on TimerRs232's 100 ms grid, but only while there is something to
-// poll for: with the port closed, or the line quiet and no message gathered, the timer
-// rests and the line's descriptor wakes the window when input comes.
-
-void TFormKolvane::followLink() {
-    dropLineWatch();
-    if (!link_.ComOpened()) {
-        TimerRs232->stop();
-        return;
-    }
-    if (const auto fd = link_.inputDescriptor()) {
-        lineWatch_ = new QSocketNotifier(*fd, QSocketNotifier::Read, this);
-        connectGuarded(lineWatch_, &QSocketNotifier::activated, &TFormKolvane::lineReadable);
-    }
-    paceReceiving();
-}
-
-void TFormKolvane::dropLineWatch() {
-    if (lineWatch_ != nullptr) {
-        lineWatch_->setEnabled(false);
-        lineWatch_->deleteLater();  // this may be its own signal's handler
-        lineWatch_ = nullptr;
-    }
-}
-
-// Input has come, or the line hung up: poll at the first tick that would have seen it. A
-// hung-up line stays readable for ever, so it is polled on every tick from then on instead.
-void TFormKolvane::lineReadable() {
-    if (link_.lineHungUp()) {
-        dropLineWatch();
-    } else {
-        lineWatch_->setEnabled(false);
-    }
-    schedulePoll(pacer_.inputArrived(remote::PollPacer::Clock::now()));
-}
-
-void TFormKolvane::paceReceiving() {
-    const auto next =
-        pacer_.polled(remote::PollPacer::Clock::now(), rx_.RxCount() != 0, lineWatch_ != nullptr);
-    if (next) {
-        if (lineWatch_) {
-            lineWatch_->setEnabled(false);
-        }
-        schedulePoll(*next);
-    } else {
-        TimerRs232->stop();
-        lineWatch_->setEnabled(true);
-    }
-}
-
-void TFormKolvane::schedulePoll(remote::PollPacer::TimePoint at) {
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(at - remote::PollPacer::Clock::now());
-    TimerRs232->start(std::max(0, int(wait.count())));
+    session_->setBaudRate(session::textToInt(ComboBoxBaudrate->currentText().toStdString()));
 }
 
 void TFormKolvane::TimerRs232Timer() {
-    if (link_.ComOpened()) {
-        ButtonRs232ReadClick();
-        // An unplugged adapter is shown switched off, once; a merely quiet one stays on.
-        if (link_.deviceGone()) {
-            closePortShowingOff();
-        }
-    }
+    session_->pollTick();
 }
 
 void TFormKolvane::ButtonRs232ReadClick() {
-    remote::pollReceiver(link_, rx_, [this](const remote::Message& message) {
-        if (message.kind == remote::Message::Kind::ProbeReply) {
-            search_.probeReplyArrived();
-        }
-        appendLogBytes(message.text);
-    });
-    if (link_.ComOpened()) {
-        paceReceiving();
-    }
+    session_->poll();
 }
 
 // Sending.
 
 void TFormKolvane::ButtonConvertClick() {
-    const QByteArray text = EditSend->text().toLocal8Bit();
-    const auto frame = remote::CommandFrame::fromText(
-        std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
-    if (link_.ComOpened()) {
-        sender_.sendFrame(frame);
-    }
+    session_->sendCommandText();
 }
 
 void TFormKolvane::keyClick(int hotspot) {
-    const std::string_view command = remote::keyByHotspot(hotspot).commandText;
-    EditSend->setText(QString::fromLatin1(command.data(), static_cast<qsizetype>(command.size())));
-    ButtonConvertClick();
+    session_->pressKey(hotspot);
 }
 
 void TFormKolvane::Image6Click() {
-    appendLog(QStringLiteral("Reserved"));
+    session_->pressKey(6);
 }
 
 void TFormKolvane::Button1Click() {
     const QByteArray text = EditChar->text().toLocal8Bit();
-    const auto byte = static_cast<std::uint8_t>(text.isEmpty() ? 0 : text.front());
-    if (link_.ComOpened()) {
-        sender_.sendBytes({byte});
-    }
+    session_->sendByte(static_cast<std::uint8_t>(text.isEmpty() ? 0 : text.front()));
 }
 
 void TFormKolvane::Button2Click() {
-    if (link_.ComOpened()) {
-        sender_.sendBytes({0x0A});
-    }
+    session_->sendByte(0x0A);
 }
 
 // Device search.
 
 void TFormKolvane::ButtonSearchDeviceClick() {
-    search_.restart();
-    if (link_.ComOpened()) {
-        BitBtnRS232Click();
-    } else {
-        TimerSearcgDevice->start();
-    }
+    session_->startSearch();
 }
 
 void TFormKolvane::TimerSearcgDeviceTimer() {
-    search_.tick(*this);
-}
-
-bool TFormKolvane::comOpened() const {
-    return link_.ComOpened();
-}
-void TFormKolvane::sendProbe() {
-    ButtonConvertClick();
-}
-std::string TFormKolvane::portText() const {
-    return EditCOMport->text().toStdString();
-}
-void TFormKolvane::setPortText(const std::string& text) {
-    EditCOMport->setText(QString::fromStdString(text));
-}
-void TFormKolvane::logLine(const std::string& line) {
-    appendLog(QString::fromStdString(line));
-}
-bool TFormKolvane::openPortQuietly() {
-    const std::string path = portPath();
-    if (!link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit)) {
-        return false;
-    }
-    showPortOn(path);
-    return true;
-}
-void TFormKolvane::setProbeCommand() {
-    EditSend->setText(QString::fromLatin1(remote::kProbeCommand.data(),
-                                          static_cast<qsizetype>(remote::kProbeCommand.size())));
-}
-void TFormKolvane::setTimerInterval(int milliseconds) {
-    TimerSearcgDevice->setInterval(milliseconds);
-}
-void TFormKolvane::stopTimer() {
-    TimerSearcgDevice->stop();
+    session_->searchTick();
 }

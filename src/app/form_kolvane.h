@@ -3,24 +3,18 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
-#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "remote/command_sender.h"
 #include "remote/key_table.h"
-#include "remote/poll_pacer.h"
-#include "remote/receiver.h"
-#include "search/device_search.h"
-#include "serial/serial_link.h"
+#include "session/session.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QSocketNotifier;
 class QStatusBar;
 class QStringListModel;
 class QTimer;
@@ -30,8 +24,9 @@ class KeyHotspot;
 }
 
 // The one window: the remote picture with its keys, the port switch, the log and the
-// search. Every piece of work is one of its handlers, run by the event loop.
-class TFormKolvane : public QMainWindow, private search::SearchHost {
+// search. Every piece of work is one of its handlers, run by the event loop; each hands its
+// steps to the session that owns the line, and the window shows what the session reports.
+class TFormKolvane : public QMainWindow, private session::Watcher {
     Q_OBJECT
 public:
     explicit TFormKolvane(QWidget* parent = nullptr);
@@ -41,10 +36,8 @@ public:
     using ErrorDisplay = std::function<void(const QString& message)>;
     void setErrorDisplay(ErrorDisplay display) { errorDisplay_ = std::move(display); }
 
-    const serial::SerialLink& link() const { return link_; }
-    const remote::ReceiveState& receiveState() const { return rx_; }
-    const search::DeviceSearch& deviceSearch() const { return search_; }
-    const remote::CommandSender& commandSender() const { return sender_; }
+    session::Session& session() { return *session_; }
+    const session::Session& session() const { return *session_; }
 
 public slots:
     void FormShow();
@@ -101,38 +94,19 @@ private:
 
     void keyClick(int hotspot);
     void appendLog(const QString& line);
-    void appendLogBytes(std::string_view bytes);
-    std::string portPath() const;
-    void showPortOn(const std::string& path);
-    void showOpenError();
     void setSwitchColour(const QColor& colour);
-    void followLink();
-    void dropLineWatch();
-    void lineReadable();
-    void paceReceiving();
-    void schedulePoll(remote::PollPacer::TimePoint at);
     void refreshPortCompletions();
     void offerPortsFor(const QString& text);
 
-    // The search's view of the window.
-    bool comOpened() const override;
-    void sendProbe() override;
-    std::string portText() const override;
-    void setPortText(const std::string& text) override;
-    void logLine(const std::string& line) override;
-    bool openPortQuietly() override;
-    void closePortShowingOff() override;
-    void setProbeCommand() override;
-    void setTimerInterval(int milliseconds) override;
-    void stopTimer() override;
+    // What the session reports.
+    void logLine(std::string_view line) override;
+    void portSwitched(bool on) override;
+    void openFailed() override;
+    void portTextChanged(const std::string& text) override;
+    void commandTextChanged(const std::string& text) override;
 
-    serial::SerialLink link_;
-    remote::ReceiveState rx_;  // zeroed as the window is created
-    static constexpr std::chrono::milliseconds kReceivePollPeriod{100};
-    remote::PollPacer pacer_;  // on the grid TimerRs232 would keep, started with the window
-    QSocketNotifier* lineWatch_ = nullptr;  // while the open line can wake us
-    search::DeviceSearch search_;
-    remote::CommandSender sender_;
+    session::Session* session_;
+    bool showingSession_ = false;  // while a box shows what the session changed
     ErrorDisplay errorDisplay_;
 
     QLabel* ImagePanel = nullptr;
@@ -157,6 +131,4 @@ private:
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
     QTimer* Timer1 = nullptr;
-    QTimer* TimerRs232 = nullptr;
-    QTimer* TimerSearcgDevice = nullptr;
 };

@@ -174,17 +174,9 @@ void TFormKolvane::buildControls() {
 }
 
 void TFormKolvane::buildTimers() {
-    const auto timer = [this](const char* name, int interval) {
-        auto* t = new QTimer(this);
-        t->setObjectName(QLatin1String(name));
-        t->setInterval(interval);
-        return t;
-    };
-    Timer1 = timer("Timer1", 1000);
-    TimerRs232 = timer("TimerRs232", int(kReceivePollPeriod.count()));
-    // Each poll sets the next on the grid; a coarse timer could come a few ms early.
-    TimerRs232->setSingleShot(true);
-    TimerRs232->setTimerType(Qt::PreciseTimer);
-    TimerSearcgDevice = timer("TimerSearcgDevice", search::DeviceSearch::kSkipInterval);
+    // TimerRs232 and TimerSearcgDevice belong to the session, which works the line.
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
     Timer1->start();
 }

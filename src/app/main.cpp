@@ -5,6 +5,7 @@
 #include "app/error_display.h"
 #include "app/form_kolvane.h"
 #include "app/kolvane_application.h"
+#include "control/local_server.h"
 
 int main(int argc, char** argv) {
     if (const auto text = app::informationRequested(argc, argv)) {
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_TIME, "");  // the clock follows the user's regional formats
     try {
         TFormKolvane FormKolvane;
+        // Scripts and panels drive the device through the window while it holds the port.
+        control::LocalServer server(FormKolvane.session(), "kolvane " KOLVANE_VERSION);
         FormKolvane.show();
         return application.exec();
     } catch (...) {

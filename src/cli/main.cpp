@@ -1,5 +1,6 @@
 // kolvane-send: the remote's keys from a shell script.
 
+#include <QCoreApplication>
 #include <exception>
 #include <iostream>
 #include <string_view>
@@ -33,6 +34,8 @@ int run(const cli::Options& options) {
             }
             std::cerr << "kolvane-send: no device answered on COM1 to COM20\n";
             return cli::kNoAnswer;
+        case cli::Options::Action::Status:
+            return cli::showOwner(options, std::cout);
         case cli::Options::Action::Send:
             break;
     }
@@ -52,6 +55,8 @@ int main(int argc, char** argv) {
         if (!parsed.errors.empty()) {
             return cli::kUsageError;
         }
+        // The line is worked on QtCore's event loop, as in the window.
+        QCoreApplication application(argc, argv);
         const int status = run(parsed.options);
         // A script reading the answers must not take a lost output for success.
         if (!std::cout.flush() && status == cli::kAllAnswered) {

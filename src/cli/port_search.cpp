@@ -1,92 +1,67 @@
 #include "cli/port_search.h"
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
+#include <QEventLoop>
 
-#include "cli/port.h"
-#include "remote/command_sender.h"
-#include "remote/key_table.h"
-#include "remote/receiver.h"
+#include "control/local_server.h"
+#include "control/owner_client.h"
 #include "search/device_search.h"
-#include "serial/pause.h"
 #include "serial/serial_link.h"
+#include "session/session.h"
 
 namespace cli {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// A port another program holds cannot be opened, so its owner is asked to probe it instead.
+std::optional<std::string> askOwners() {
+    for (int n = 1; n <= search::DeviceSearch().SearchPortLast(); ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        const auto owner = control::OwnerClient::find(serial::portPathFor(name));
+        if (!owner.client) {
+            continue;
+        }
+        session::Request probe;
+        probe.kind = session::Request::Kind::Probe;
+        probe.wait = std::chrono::milliseconds(search::DeviceSearch::kProbeInterval);
+        const auto answer = owner.client->ask(probe, std::chrono::seconds(30));
+        if (answer && answer->outcome == session::Answer::Outcome::Answered) {
+            return name;
+        }
+    }
+    return std::nullopt;
+}
 
-// The window's receive timer: the probe reply must be gathered into messages exactly as it
-// is there, or the search would find what the window does not.
-constexpr std::chrono::milliseconds kReceiveInterval{100};
-
-// The window's search timer and receive timer, without a window: the scan itself is the
-// shared DeviceSearch.
-class SearchRun : private search::SearchHost {
+// The window's search, run by the same session code with the same timers.
+class SearchRun : private session::Watcher {
 public:
-    explicit SearchRun(std::int32_t baud)
-        : baud_(baud), sender_(link_, serial::pauseOneMillisecond) {}
-
-    std::optional<std::string> run() {
-        search_.restart();
-        while (running_) {
-            receiveFor(std::chrono::milliseconds(interval_));
-            search_.tick(*this);
-        }
-        if (search_.DeviceFound() != 1) {
-            return std::nullopt;
-        }
-        return portText_;
+    std::optional<std::string> run(std::int32_t baud) {
+        session::Session line;
+        line.setBaudRate(baud);
+        line.addWatcher(this);
+        control::LocalServer server(line, "kolvane-send " KOLVANE_VERSION);
+        line.startSearch();
+        loop_.exec();
+        line.removeWatcher(this);
+        return found_;
     }
 
 private:
-    void receiveFor(std::chrono::milliseconds span) {
-        const Clock::time_point until = Clock::now() + span;
-        for (;;) {
-            const Clock::time_point now = Clock::now();
-            if (now >= until) {
-                return;
-            }
-            std::this_thread::sleep_for(std::min<Clock::duration>(kReceiveInterval, until - now));
-            if (link_.ComOpened()) {
-                remote::pollReceiver(link_, rx_, [this](const remote::Message& message) {
-                    if (message.kind == remote::Message::Kind::ProbeReply) {
-                        search_.probeReplyArrived();
-                    }
-                });
-            }
-        }
+    void searchEnded(const std::optional<std::string>& port) override {
+        found_ = port;
+        loop_.quit();
     }
 
-    bool comOpened() const override { return link_.ComOpened(); }
-    void sendProbe() override {
-        sender_.sendFrame(remote::CommandFrame::fromText(remote::kProbeCommand));
-    }
-    std::string portText() const override { return portText_; }
-    void setPortText(const std::string& text) override { portText_ = text; }
-    void logLine(const std::string&) override {}
-    bool openPortQuietly() override { return openPort(link_, portText_, baud_); }
-    void closePortShowingOff() override { closePort(link_); }
-    void setProbeCommand() override {}
-    void setTimerInterval(int milliseconds) override { interval_ = milliseconds; }
-    void stopTimer() override { running_ = false; }
-
-    std::int32_t baud_;
-    serial::SerialLink link_;
-    remote::ReceiveState rx_;
-    remote::CommandSender sender_;
-    search::DeviceSearch search_;
-    std::string portText_;
-    int interval_ = search::DeviceSearch::kSkipInterval;
-    bool running_ = true;
+    QEventLoop loop_;
+    std::optional<std::string> found_;
 };
 
 }  // namespace
 
 std::optional<std::string> searchForDevice(std::int32_t baud) {
-    return SearchRun(baud).run();
+    if (auto port = askOwners()) {
+        return port;
+    }
+    return SearchRun().run(baud);
 }
 
 }  // namespace cli

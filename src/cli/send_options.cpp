@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "app/int_text.h"
 #include "cli/key_lookup.h"
+#include "session/int_text.h"
 
 namespace cli {
 
@@ -45,7 +45,8 @@ std::optional<Command> keyCommand(std::string_view word, std::vector<std::string
                          ", the reserved key: it has no command to send");
         return std::nullopt;
     }
-    return Command{std::string(key.hint), remote::CommandFrame::fromText(key.commandText)};
+    return Command{
+        std::string(key.hint), remote::CommandFrame::fromText(key.commandText), key.hotspot, {}};
 }
 
 std::optional<Command> textCommand(std::string_view text, std::vector<std::string>& errors) {
@@ -54,17 +55,17 @@ std::optional<Command> textCommand(std::string_view text, std::vector<std::strin
         errors.push_back("--text: a command is 1 to 4 characters: " + quoted(text));
         return std::nullopt;
     }
-    return Command{std::string(text), remote::CommandFrame::fromText(text)};
+    return Command{std::string(text), remote::CommandFrame::fromText(text), 0, std::string(text)};
 }
 
 std::optional<std::int32_t> baudValue(std::string_view text, std::vector<std::string>& errors) {
     try {
-        const std::int32_t baud = app::textToInt(text);
+        const std::int32_t baud = session::textToInt(text);
         if (baud > 0) {
             return baud;
         }
         errors.push_back("--baud: must be more than 0: " + quoted(text));
-    } catch (const app::ConvertError& e) {
+    } catch (const session::ConvertError& e) {
         errors.push_back(std::string("--baud: ") + e.what());
     }
     return std::nullopt;
@@ -97,6 +98,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
     Options& options = parsed.options;
     std::vector<std::string>& errors = parsed.errors;
     bool search = false;
+    bool status = false;
     bool listKeys = false;
     bool portGiven = false;
     bool optionsEnded = false;
@@ -150,6 +152,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
             options.json = true;
         } else if (arg == "--search") {
             search = true;
+        } else if (arg == "--status") {
+            status = true;
         } else if (arg == "--list-keys") {
             listKeys = true;
         } else {
@@ -157,8 +161,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
         }
     }
     const bool keysGiven = !options.commands.empty();
-    if (search && listKeys) {
-        errors.push_back("--search and --list-keys are two different jobs: choose one");
+    if (int(search) + int(status) + int(listKeys) > 1) {
+        errors.push_back("--search, --status and --list-keys are different jobs: choose one");
+    } else if (status) {
+        options.action = Options::Action::Status;
+        if (keysGiven) {
+            errors.push_back("--status sends nothing: give it no KEY or --text");
+        }
     } else if (search) {
         options.action = Options::Action::Search;
         if (keysGiven || portGiven) {
@@ -180,10 +189,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
 std::string usageText() {
     return "usage: kolvane-send [--port NAME] [--baud N] [--wait MS] [--json] KEY|--text TEXT...\n"
            "       kolvane-send --search [--baud N] [--json]\n"
+           "       kolvane-send --status [--port NAME] [--json]\n"
            "       kolvane-send --list-keys [--json]\n"
            "\n"
            "Sends keys of the quad-view device's remote over a serial line, waits for the\n"
-           "device's answer to each and prints it, one line per key.\n"
+           "device's answer to each and prints it, one line per key. When another program\n"
+           "holds the port, such as the Kolvane Remote window, the keys go through it.\n"
            "\n"
            "KEY is a key's hint or answer name in any case, or the start of only one of them\n"
            "(POWER_ON/OFF, power, KEY_4_Split, 1ch_show), or its number (#1 ... #21).\n"
@@ -195,12 +206,14 @@ std::string usageText() {
            "                 among the keys\n"
            "  --json         print one JSON object per line instead\n"
            "  --search       try COM1 to COM20 for the device, print its port and exit\n"
+           "  --status       say which program holds the port, if one does\n"
            "  --list-keys    print the keys: number, hint, command, answer name\n"
            "  -h, --help     show this help and exit\n"
            "      --version  show the version and exit\n"
            "\n"
            "Exit status: 0 every key answered (or the device found), 1 a key had no answer\n"
-           "in time (or no device found), 2 a wrong command line, 3 the port did not open.\n";
+           "in time (or no device found, or no program holds the port), 2 a wrong command\n"
+           "line, 3 the port did not open.\n";
 }
 
 }  // namespace cli

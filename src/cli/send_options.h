@@ -10,14 +10,17 @@
 
 namespace cli {
 
-// One frame to send, and what to call it in the output.
+// One frame to send, and what to call it in the output: a key of the remote, or a command
+// as typed.
 struct Command {
     std::string label;
     remote::CommandFrame frame;
+    int hotspot = 0;   // the key's, or 0 for a typed command
+    std::string text;  // the typed command
 };
 
 struct Options {
-    enum class Action { Send, Search, ListKeys, Help, Version };
+    enum class Action { Send, Search, Status, ListKeys, Help, Version };
     Action action = Action::Send;
     std::string port = "COM6";  // the window's default
     std::int32_t baud = 9600;   // likewise

@@ -1,8 +1,8 @@
-#include "app/int_text.h"
+#include "session/int_text.h"
 
 #include <limits>
 
-namespace app {
+namespace session {
 
 namespace {
 int digitValue(char c, int base) {
@@ -75,4 +75,4 @@ std::int32_t textToInt(std::string_view text) {
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
-}  // namespace app
+}  // namespace session

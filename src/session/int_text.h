@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace session {
 
 class ConvertError : public std::runtime_error {
 public:
@@ -17,4 +17,4 @@ public:
 // Throws ConvertError "'<text>' is not a valid integer value" otherwise.
 std::int32_t textToInt(std::string_view text);
 
-}  // namespace app
+}  // namespace session

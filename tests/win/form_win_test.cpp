@@ -42,7 +42,7 @@ protected:
 TEST_F(FormWin, SwitchKeysAndAnswers) {
     edit("EditCOMport")->setText(ComDevice::kProgramPort);
     form.BitBtnRS232Click();
-    ASSERT_TRUE(form.link().ComOpened());
+    ASSERT_TRUE(form.session().link().ComOpened());
     EXPECT_EQ(log(), QStringList{"COM3 RS232 ON"});
 
     const auto clicked = std::chrono::steady_clock::now();
@@ -61,7 +61,7 @@ TEST_F(FormWin, SwitchKeysAndAnswers) {
     form.Image6Click();
     EXPECT_TRUE(logEndsWith({"Reserved"}));
     form.BitBtnRS232Click();
-    EXPECT_FALSE(form.link().ComOpened());
+    EXPECT_FALSE(form.session().link().ComOpened());
     EXPECT_TRUE(logEndsWith({"COM3 RS232 OFF"}));
     form.Image1Click();
     EXPECT_EQ(device.receive(1, std::chrono::milliseconds(200)), "");
@@ -72,7 +72,7 @@ TEST_F(FormWin, NamesThatAreNoPortGiveTheOpenError) {
     for (const char* name : {"COM6", "", "NUL", "CON", "C:", "COM4", "\\\\server\\share"}) {
         edit("EditCOMport")->setText(QString::fromLatin1(name));
         form.BitBtnRS232Click();
-        EXPECT_FALSE(form.link().ComOpened()) << name;
+        EXPECT_FALSE(form.session().link().ComOpened()) << name;
         EXPECT_TRUE(logEndsWith({"RS232 Open Error. "})) << name;
     }
     EXPECT_EQ(log().size(), 7);
@@ -80,14 +80,14 @@ TEST_F(FormWin, NamesThatAreNoPortGiveTheOpenError) {
 
 TEST_F(FormWin, SearchFindsTheDeviceOnCom3) {
     form.ButtonSearchDeviceClick();
-    ASSERT_TRUE(waitFor([&] { return form.link().ComOpened(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(waitFor([&] { return form.session().link().ComOpened(); }, std::chrono::seconds(5)));
     EXPECT_EQ(device.receive(5, std::chrono::seconds(4)), "GFEg\n");
     device.send("gEFG\n");
     ASSERT_TRUE(
         waitFor([&] { return log().contains("Search Device : COM3"); }, std::chrono::seconds(5)));
     EXPECT_EQ(log(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
                                   "Search Device : COM3"}));
-    EXPECT_TRUE(form.link().ComOpened());
+    EXPECT_TRUE(form.session().link().ComOpened());
 }
 
 }  // namespace
