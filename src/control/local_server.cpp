@@ -59,17 +59,23 @@ void LocalServer::listen() {
                      address.refusal.c_str());
         return;
     }
+    // Two owners of one port cannot be; on Windows a second server would even share the
+    // name with the first.
+    if (ownerAnswersAt(address.name)) {
+        return;
+    }
     auto* server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     server->setMaxPendingConnections(int(kMaxClients));
     bool listening = server->listen(address.name);
-    if (!listening && server->serverError() == QAbstractSocket::AddressInUseError &&
-        !ownerAnswersAt(address.name)) {
+    if (!listening && server->serverError() == QAbstractSocket::AddressInUseError) {
+        // Left by an owner that was killed: nobody answered there.
         QLocalServer::removeServer(address.name);
         listening = server->listen(address.name);
     }
     if (!listening) {
-        // Another program serves this name already; two owners of one port cannot be.
+        std::fprintf(stderr, "kolvane: the port is not served to other programs: %s\n",
+                     server->errorString().toLocal8Bit().constData());
         delete server;
         return;
     }
