@@ -4,7 +4,7 @@
 #
 #   run_e2e.sh SCENARIO KOLVANE KOLVANE_SIM CLOSE_WINDOW
 #
-# SCENARIO is one of: switch keys search search_none open_error close, or windows, where
+# SCENARIO is one of: switch keys search search_none open_error close shared, or windows, where
 # KOLVANE is the Windows build's kolvane.exe, run under Wine with COM3 on the simulator.
 set -euo pipefail
 
@@ -173,6 +173,36 @@ scenario_close() {
     wait_log "$second" "RS232 Open Error. " "COM6 RS232 ON" "KEY_POWER_ON/OFF"
 }
 
+# kolvane-send while the window holds the port: its keys go through the window, whose log
+# shows their answers; once the window is killed, it opens the port itself.
+scenario_shared() {
+    XDG_RUNTIME_DIR=$TMP/run
+    export XDG_RUNTIME_DIR
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    local send
+    send="$(dirname "$KOLVANE")/kolvane-send"
+    start_sim
+    start_app main
+    local w=$WINDOW
+    click "$w" "$SWITCH"
+    wait_log "$w" "COM6 RS232 ON"
+    local expected=$'KEY_POWER_ON/OFF\n_IR_KEY_4CH_Show'
+    "$send" --port COM6 power 4CH_Show >"$TMP/send.out" 2>&1 ||
+        fail "kolvane-send through the window: $(cat "$TMP/send.out")"
+    [ "$(cat "$TMP/send.out")" = "$expected" ] || fail "through the window: $(cat "$TMP/send.out")"
+    wait_log "$w" "COM6 RS232 ON" "KEY_POWER_ON/OFF" "_IR_KEY_4CH_Show"
+
+    kill -KILL "$APP_PID"
+    wait "$APP_PID" 2>/dev/null || true
+    forget_app "$APP_PID"
+    "$send" --port COM6 power 4CH_Show >"$TMP/send.out" 2>&1 ||
+        fail "kolvane-send after the window was killed: $(cat "$TMP/send.out")"
+    [ "$(cat "$TMP/send.out")" = "$expected" ] || fail "on its own: $(cat "$TMP/send.out")"
+    local four
+    four=$(rx_line G08g _IR_KEY_4CH_Show)
+    wait_rx "$POWER_FRAME" "$four" "$POWER_FRAME" "$four"
+}
+
 # The Windows build under Wine, on COM3: the switch, a key and its answer, a name that is no
 # port, and a search that finds the device.
 scenario_windows() {
@@ -217,7 +247,9 @@ scenario_windows() {
 
 start_display
 case "$SCENARIO" in
-    switch | keys | search | search_none | open_error | close | windows) "scenario_$SCENARIO" ;;
+    switch | keys | search | search_none | open_error | close | shared | windows)
+        "scenario_$SCENARIO"
+        ;;
     *) fail "no scenario \"$SCENARIO\"" ;;
 esac
 echo "e2e $SCENARIO: passed"
