@@ -15,17 +15,10 @@
 
 namespace {
 
-int run(const cli::Options& options) {
+// What needs the line: worked on QtCore's event loop, as in the window.
+int talkToDevice(const cli::Options& options, int& argc, char** argv) {
+    const QCoreApplication application(argc, argv);
     switch (options.action) {
-        case cli::Options::Action::Help:
-            std::cout << cli::usageText();
-            return cli::kAllAnswered;
-        case cli::Options::Action::Version:
-            std::cout << "kolvane-send " KOLVANE_VERSION "\n";
-            return cli::kAllAnswered;
-        case cli::Options::Action::ListKeys:
-            cli::printKeyTable(std::cout, options.json);
-            return cli::kAllAnswered;
         case cli::Options::Action::Search:
             if (const auto port = cli::searchForDevice(options.baud)) {
                 std::cout << (options.json ? "{\"port\":" + cli::jsonString(*port) + "}" : *port)
@@ -36,10 +29,25 @@ int run(const cli::Options& options) {
             return cli::kNoAnswer;
         case cli::Options::Action::Status:
             return cli::showOwner(options, std::cout);
-        case cli::Options::Action::Send:
-            break;
+        default:
+            return cli::sendKeys(options, std::cout, std::cerr);
     }
-    return cli::sendKeys(options, std::cout, std::cerr);
+}
+
+int run(const cli::Options& options, int& argc, char** argv) {
+    switch (options.action) {
+        case cli::Options::Action::Help:
+            std::cout << cli::usageText();
+            return cli::kAllAnswered;
+        case cli::Options::Action::Version:
+            std::cout << "kolvane-send " KOLVANE_VERSION "\n";
+            return cli::kAllAnswered;
+        case cli::Options::Action::ListKeys:
+            cli::printKeyTable(std::cout, options.json);
+            return cli::kAllAnswered;
+        default:
+            return talkToDevice(options, argc, argv);
+    }
 }
 
 }  // namespace
@@ -55,9 +63,7 @@ int main(int argc, char** argv) {
         if (!parsed.errors.empty()) {
             return cli::kUsageError;
         }
-        // The line is worked on QtCore's event loop, as in the window.
-        QCoreApplication application(argc, argv);
-        const int status = run(parsed.options);
+        const int status = run(parsed.options, argc, argv);
         // A script reading the answers must not take a lost output for success.
         if (!std::cout.flush() && status == cli::kAllAnswered) {
             std::cerr << "kolvane-send: cannot write the output\n";
