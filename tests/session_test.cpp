@@ -154,9 +154,17 @@ TEST_F(SessionTest, RequestWithoutAnAnswerSaysWhy) {
         EXPECT_EQ(int(answers[0].outcome), int(c.outcome)) << c.name;
         line.switchOff();
     }
+    // A request that comes after the port closed is told how it closed.
     ask(key("POWER_ON/OFF"));
     ASSERT_TRUE(waitFor([&] { return answers.size() == 2; }));
     EXPECT_EQ(int(answers[1].outcome), int(Answer::Outcome::PortClosed));
+    PtyDevice vanishing;
+    switchOnTo(vanishing);
+    vanishing.vanish();
+    ASSERT_TRUE(waitFor([&] { return !line.link().ComOpened(); }));
+    ask(key("POWER_ON/OFF"));
+    ASSERT_TRUE(waitFor([&] { return answers.size() == 3; }));
+    EXPECT_EQ(int(answers[2].outcome), int(Answer::Outcome::Gone));
 }
 
 TEST_F(SessionTest, QueueIsBoundedAndTheOverflowIsToldSo) {

@@ -179,6 +179,7 @@ bool Session::openQuietly() {
 }
 
 void Session::showOn(const std::string& path) {
+    lastCloseWasGone_ = false;
     link_.setComPortPath(path);
     followLink();
     tell([](Watcher& w) { w.portSwitched(true); });
@@ -187,6 +188,7 @@ void Session::showOn(const std::string& path) {
 
 void Session::closeShowingOff() {
     const bool gone = link_.deviceGone();
+    lastCloseWasGone_ = gone;
     link_.Rs232Control(false, link_.ComPortPath(), link_.BaudRate(), kDataBits, kNoParity,
                        kOneStopBit);
     followLink();
@@ -378,19 +380,20 @@ void Session::startNextRequest() {
     while (!requestOut_ && !requests_.empty()) {
         if (!link_.ComOpened()) {
             requestOut_ = true;
-            finishRequest({Answer::Outcome::PortClosed, {}, {}, {}});
+            finishRequest({lastCloseWasGone_ ? Answer::Outcome::Gone : Answer::Outcome::PortClosed,
+                           {},
+                           {},
+                           {}});
             continue;
         }
-        Pending& next = requests_.front();
+        const Pending& next = requests_.front();
+        const std::uint64_t id = next.id;
         const Request request = next.request;
         requestOut_ = true;
-        next.sentAt = Clock::now();
-        requestTimer_->start(request.wait);
         if (request.discardFirst) {
             link_.discardInput();
         }
-        // Sending lets events in between bytes, an answer included: nothing of `next` is
-        // touched after this.
+        // Sending lets events in between bytes: nothing of `next` is touched during it.
         switch (request.kind) {
             case Request::Kind::Key:
                 pressKey(request.hotspot);
@@ -403,6 +406,11 @@ void Session::startNextRequest() {
                 setCommandText(std::string(remote::kProbeCommand));
                 sendCommandText();
                 break;
+        }
+        // The wait runs from when the frame has gone out, unless it was ended meanwhile.
+        if (requestOut_ && requests_.front().id == id) {
+            requests_.front().sentAt = Clock::now();
+            requestTimer_->start(request.wait);
         }
     }
 }

@@ -163,7 +163,8 @@ private:
     std::vector<Watcher*> watchers_;
     std::function<void(std::exception_ptr)> errorHandler_;
 
-    std::deque<Pending> requests_;  // the front one is out when `requestOut_`
+    bool lastCloseWasGone_ = false;  // the device vanished, rather than being switched off
+    std::deque<Pending> requests_;   // the front one is out when `requestOut_`
     bool requestOut_ = false;
     std::uint64_t nextRequestId_ = 1;
     QTimer* requestTimer_;
