@@ -85,6 +85,23 @@ TEST_F(FormTest, SwitchingOffLogsWhatThePortBoxHoldsNow) {
     EXPECT_EQ(form->session().link().hComm().state(), serial::CommHandle::State::Closed);
 }
 
+// Typing into a box hands the text to the session without the box being set again, which
+// would throw the cursor to the end.
+TEST_F(FormTest, TypingInTheMiddleOfABoxKeepsTheCursorWhereItIs) {
+    form->show();
+    for (const char* name : {"EditCOMport", "EditSend"}) {
+        QLineEdit* box = edit(name);
+        box->setText(QStringLiteral("ab"));
+        box->setFocus();
+        box->setCursorPosition(1);
+        QTest::keyClicks(box, QStringLiteral("xy"));
+        EXPECT_EQ(box->text(), QStringLiteral("axyb")) << name;
+        EXPECT_EQ(box->cursorPosition(), 3) << name;
+    }
+    EXPECT_EQ(form->session().portText(), "axyb");
+    EXPECT_EQ(form->session().commandText(), "axyb");
+}
+
 TEST_F(FormTest, PortsThatCannotOpenGiveTheOpenErrorAndChangeNothing) {
     namespace fs = std::filesystem;
     const std::string dir = aliases->root();

@@ -98,12 +98,14 @@ void TFormKolvane::connectHandlers() {
     connect(EditCOMport, &QLineEdit::textEdited, this, &TFormKolvane::offerPortsFor);
     // The session works from what the boxes hold, however it got there.
     connect(EditCOMport, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (!showingSession_) {
+        if (!syncingBoxes_) {
+            const QScopedValueRollback<bool> syncing(syncingBoxes_, true);
             session_->setPortText(text.toLocal8Bit().toStdString());
         }
     });
     connect(EditSend, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (!showingSession_) {
+        if (!syncingBoxes_) {
+            const QScopedValueRollback<bool> syncing(syncingBoxes_, true);
             session_->setCommandText(text.toLocal8Bit().toStdString());
         }
     });
@@ -158,14 +160,22 @@ void TFormKolvane::logLine(std::string_view line) {
     appendLog(fromLocal8Bit(line));
 }
 
+// A box shows the session's text, unless the change came from the box itself or the box holds
+// it already: setting it again would move the cursor of someone typing there.
+void TFormKolvane::showInBox(QLineEdit* box, const std::string& text) {
+    const QString shown = fromLocal8Bit(text);
+    if (!syncingBoxes_ && box->text() != shown) {
+        const QScopedValueRollback<bool> syncing(syncingBoxes_, true);
+        box->setText(shown);
+    }
+}
+
 void TFormKolvane::portTextChanged(const std::string& text) {
-    const QScopedValueRollback<bool> showing(showingSession_, true);
-    EditCOMport->setText(fromLocal8Bit(text));
+    showInBox(EditCOMport, text);
 }
 
 void TFormKolvane::commandTextChanged(const std::string& text) {
-    const QScopedValueRollback<bool> showing(showingSession_, true);
-    EditSend->setText(fromLocal8Bit(text));
+    showInBox(EditSend, text);
 }
 
 // The port switch.

@@ -95,6 +95,7 @@ private:
     void keyClick(int hotspot);
     void appendLog(const QString& line);
     void setSwitchColour(const QColor& colour);
+    void showInBox(QLineEdit* box, const std::string& text);
     void refreshPortCompletions();
     void offerPortsFor(const QString& text);
 
@@ -106,7 +107,7 @@ private:
     void commandTextChanged(const std::string& text) override;
 
     session::Session* session_;
-    bool showingSession_ = false;  // while a box shows what the session changed
+    bool syncingBoxes_ = false;  // while a box and the session take each other's text
     ErrorDisplay errorDisplay_;
 
     QLabel* ImagePanel = nullptr;
