@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "session/session.h"
+#include "session/request.h"
 
 namespace control {
 
