@@ -159,6 +159,16 @@ TEST_F(OwnerTest, ClientsThatMisbehaveHoldNobodyUp) {
         EXPECT_EQ(socket.readAll(), n.answer) << n.says.left(20).toStdString();
     }
 
+    {
+        // Gone before its answer: the key still goes out, and the answer only to the log.
+        QLocalSocket leaving;
+        ASSERT_TRUE(connected(leaving));
+        leaving.write("KEY 1 300\n");
+        leaving.flush();
+        leaving.abort();
+    }
+    ASSERT_TRUE(waitFor([&] { return logLines().contains(QStringLiteral("KEY_POWER_ON/OFF")); }));
+
     std::vector<std::unique_ptr<QLocalSocket>> silent;
     for (std::size_t i = 0; i < control::LocalServer::kMaxClients - 1; ++i) {
         silent.push_back(std::make_unique<QLocalSocket>());
