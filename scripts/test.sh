@@ -46,7 +46,7 @@ if [ "$WINDOWS" = 1 ]; then
         ctest --output-on-failure
     )
 else
-    echo "Windows build and Wine tests left out: add --windows (the first run builds Qt, ~30 min)."
+    echo "Windows build and Wine tests left out: add --windows (the first run builds Qt)."
 fi
 
 if [ "${KOLVANE_SKIP_SANITIZE:-}" != 1 ]; then

@@ -2,9 +2,8 @@
 # The Windows cross toolchain: Debian's mingw-w64 and Wine, plus a static Qt and libjpeg built
 # from Debian's own source packages. Sourced after setup.sh; sets QT_WIN_PREFIX and
 # JPEG_WIN_PREFIX. Each build is cached under $KOLVANE_CACHE, keyed by version, compiler and
-# configuration; a stamp written after a finished install marks it usable, so an interrupted
-# build starts again from scratch and only the first run on a machine pays (Qt: about 25 min
-# on two cores).
+# configuration; a stamp written only after every step succeeded marks it usable, so a failed
+# or interrupted build starts again from scratch and only the first run on a machine pays.
 
 WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     dpkg-dev wine wine64 socat"
@@ -72,14 +71,14 @@ fetch_source() {
 cached_build() {
     local prefix="$1"
     shift
-    [ -f "$prefix/.complete" ] && return 0
+    [ -f "$prefix/.installed" ] && return 0
     mkdir -p "$KOLVANE_CACHE"
     (
         flock 9
-        [ -f "$prefix/.complete" ] && exit 0
+        [ -f "$prefix/.installed" ] && exit 0
         rm -rf "$prefix"
-        "$@"
-        touch "$prefix/.complete"
+        "$@" || exit 1
+        touch "$prefix/.installed"
     ) 9>"$prefix.lock"
 }
 
@@ -96,29 +95,31 @@ upstream_version() {
 build_windows_jpeg() {
     local prefix="$1" work="$KOLVANE_CACHE/work/jpeg"
     echo "Building libjpeg for Windows into $prefix"
-    fetch_source "libjpeg-turbo=$(source_version libjpeg62-turbo-dev)" "$work"
-    cmake -G Ninja -S "$(echo "$work"/libjpeg-turbo-*/)" -B "$work/build" \
-        -DCMAKE_TOOLCHAIN_FILE="$MINGW_TOOLCHAIN" -DCMAKE_INSTALL_PREFIX="$prefix" -Wno-dev \
-        "${JPEG_WIN_OPTIONS[@]}" >/dev/null
-    cmake --build "$work/build" --parallel "$(nproc)" >/dev/null
-    cmake --install "$work/build" >/dev/null
-    rm -rf "$work"
+    # Chained: a function run as "cmd || ..." would not stop at a failing step under set -e.
+    fetch_source "libjpeg-turbo=$(source_version libjpeg62-turbo-dev)" "$work" &&
+        cmake -G Ninja -S "$(echo "$work"/libjpeg-turbo-*/)" -B "$work/build" \
+            -DCMAKE_TOOLCHAIN_FILE="$MINGW_TOOLCHAIN" -DCMAKE_INSTALL_PREFIX="$prefix" -Wno-dev \
+            "${JPEG_WIN_OPTIONS[@]}" >/dev/null &&
+        cmake --build "$work/build" --parallel "$(nproc)" >/dev/null &&
+        cmake --install "$work/build" >/dev/null &&
+        rm -rf "$work"
 }
 
 build_windows_qt() {
     local prefix="$1" work="$KOLVANE_CACHE/work/qt"
-    echo "Building Qt for Windows into $prefix (about 25 minutes on two cores, once)"
-    fetch_source "qt6-base=$(source_version qt6-base-dev)" "$work"
-    mkdir -p "$prefix"
-    # Qt remembers its toolchain file; keep a copy beside it that outlives the checkout.
-    cp "$MINGW_TOOLCHAIN" "$prefix/mingw-w64.cmake"
-    cmake -G Ninja -S "$(echo "$work"/qt6-base-*/)" -B "$work/build" \
-        -DCMAKE_TOOLCHAIN_FILE="$prefix/mingw-w64.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(gcc -print-multiarch)/cmake" \
-        "${QT_WIN_OPTIONS[@]}" >"$work/configure.log"
-    cmake --build "$work/build" --parallel "$(nproc)" >"$work/build.log"
-    cmake --install "$work/build" >/dev/null
-    rm -rf "$work"
+    echo "Building Qt for Windows into $prefix (once per machine)"
+    fetch_source "qt6-base=$(source_version qt6-base-dev)" "$work" &&
+        mkdir -p "$prefix" &&
+        # Qt remembers its toolchain file; keep a copy beside it that outlives the checkout.
+        cp "$MINGW_TOOLCHAIN" "$prefix/mingw-w64.cmake" &&
+        cmake -G Ninja -S "$(echo "$work"/qt6-base-*/)" -B "$work/build" \
+            -DCMAKE_TOOLCHAIN_FILE="$prefix/mingw-w64.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
+            -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(gcc -print-multiarch)/cmake" \
+            "${QT_WIN_OPTIONS[@]}" >"$work/configure.log" &&
+        cmake --build "$work/build" --parallel "$(nproc)" >"$work/build.log" &&
+        cmake --install "$work/build" >/dev/null &&
+        rm -rf "$work" ||
+        { echo "Qt build failed; see $work" >&2; return 1; }
 }
 
 windows_prefixes() {
@@ -131,7 +132,7 @@ windows_toolchain_cached() {
     command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
         dpkg-query -W qt6-base-dev libjpeg62-turbo-dev >/dev/null 2>&1 || return 1
     windows_prefixes
-    [ -f "$QT_WIN_PREFIX/.complete" ] && [ -f "$JPEG_WIN_PREFIX/.complete" ]
+    [ -f "$QT_WIN_PREFIX/.installed" ] && [ -f "$JPEG_WIN_PREFIX/.installed" ]
 }
 
 windows_toolchain() {
