@@ -203,8 +203,8 @@ scenario_shared() {
     wait_rx "$POWER_FRAME" "$four" "$POWER_FRAME" "$four"
 }
 
-# The Windows build under Wine, on COM3: the switch, a key and its answer, a name that is no
-# port, and a search that finds the device.
+# The Windows build under Wine, on COM3: the switch, a key and its answer, kolvane-send.exe
+# through the window, a name that is no port, and a search that finds the device.
 scenario_windows() {
     start_sim
     APP_LAUNCHER=(env KOLVANE_WINE_COM3="$SIM_PTY" KOLVANE_WINE_DISPLAY="$DISPLAY"
@@ -217,16 +217,26 @@ scenario_windows() {
     click_key "$w" 3
     wait_rx "$(rx_line G47g KEY_4_H_Split)"
     wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split"
+    # kolvane-send.exe reaches the device through the window, over its named pipe.
+    env -u DISPLAY WINEPREFIX="${KOLVANE_WINEPREFIX:-${TMPDIR:-/tmp}/kolvane-wine-$(id -u)}" \
+        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        wine "$(dirname "$KOLVANE")/kolvane-send.exe" --port COM3 1ch >"$TMP/send.out" 2>&1 ||
+        fail "kolvane-send.exe through the window: $(cat "$TMP/send.out")"
+    [ "$(tr -d '\r' <"$TMP/send.out")" = "_IR_KEY_1CH_Show" ] ||
+        fail "kolvane-send.exe through the window printed: $(cat "$TMP/send.out")"
+    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split" "_IR_KEY_1CH_Show"
     click "$w" "$SWITCH"
-    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split" "COM3 RS232 OFF"
+    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split" "_IR_KEY_1CH_Show" "COM3 RS232 OFF"
 
     type_into "$w" "$PORT_BOX" "NUL"
     click "$w" "$SWITCH"
-    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split" "COM3 RS232 OFF" "RS232 Open Error. "
+    wait_log "$w" "COM3 RS232 ON" "KEY_4_H_Split" "_IR_KEY_1CH_Show" "COM3 RS232 OFF" \
+        "RS232 Open Error. "
     click "$w" "$CLEAR"
     click "$w" "$SEARCH"
     WAIT_FOR=20 wait_log "$w" "COM3 RS232 ON" "COM3Check .... " "gEFG" "" "Search Device : COM3"
-    wait_rx "$(rx_line G47g KEY_4_H_Split)" 'rx "GFEg\n" 47 46 45 67 0A -> probe'
+    wait_rx "$(rx_line G47g KEY_4_H_Split)" "$(rx_line G0Cg _IR_KEY_1CH_Show)" \
+        'rx "GFEg\n" 47 46 45 67 0A -> probe'
 
     # The device goes away with the port open: the switch shows it off, once; no crash, no
     # spin.
