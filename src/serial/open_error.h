@@ -18,7 +18,7 @@ struct OpenError {
     };
 
     Kind kind = Kind::Other;
-    std::string port;           // the name asked for, without "//./"
+    std::string port;           // the name asked for, without the port path prefix
     std::string device;         // what that name leads to; may equal `port`
     std::string systemMessage;  // the operating system's own words
     std::string accessGroup;    // PermissionDenied: the group that may open the device, if any

@@ -4,10 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "serial/port_path.h"
+
 namespace serial {
 
 namespace {
-constexpr std::string_view kPathPrefix = "//./";
 // Far above any port a machine has; keeps the number well inside int.
 constexpr int kHighestComPort = 99999;
 
@@ -67,10 +68,7 @@ std::optional<std::string> aliasTargetFor(const std::string& aliasDir, int portN
 }
 
 std::string devicePathForPort(std::string_view portPath, const std::string& aliasDir) {
-    std::string_view name = portPath;
-    if (name.substr(0, kPathPrefix.size()) == kPathPrefix) {
-        name.remove_prefix(kPathPrefix.size());
-    }
+    const std::string_view name = withoutPortPathPrefix(portPath);
     if (name.empty() || name.find('\0') != std::string_view::npos) {
         return {};
     }

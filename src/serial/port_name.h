@@ -9,7 +9,7 @@ namespace serial {
 // The port number of a "COMn" name (any case, n >= 1), or nothing for any other name.
 std::optional<int> comPortNumber(std::string_view name);
 
-// Maps a port path ("//./" and a port name, or a bare name) to the device to open:
+// Maps a port path (see portPathFor, or a bare name) to the device to open:
 //   - a name containing '/' is a device path as it stands;
 //   - COMn is what the alias `comN` in `aliasDir` points to, when that alias exists,
 //     otherwise /dev/ttyS<n-1>;

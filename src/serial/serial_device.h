@@ -23,7 +23,7 @@ struct OpenResult {
 // settings found at open; the destructor gives all three back.
 class SerialDevice {
 public:
-    // Opens the serial device a port path ("//./" and a port name, or a device path) names,
+    // Opens the serial device a port path (see portPathFor, or a device path) names,
     // for reading and writing; never creates or truncates anything. No device, and the reason,
     // when it is not a serial device, does not exist, may not be opened or is held by another
     // program.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "serial/port_name.h"
+#include "serial/port_path.h"
 #include "serial/serial_device.h"
 #include "serial/terminal_device.h"
 
@@ -24,14 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Kind = OpenError::Kind;
-
-constexpr std::string_view kPathPrefix = "//./";
-
-std::string withoutPathPrefix(const std::string& portPath) {
-    return std::string_view(portPath).substr(0, kPathPrefix.size()) == kPathPrefix
-               ? portPath.substr(kPathPrefix.size())
-               : portPath;
-}
 
 std::string systemMessage(int cause) {
     return std::generic_category().message(cause);
@@ -160,7 +153,7 @@ SerialDevice::~SerialDevice() = default;
 
 OpenResult SerialDevice::open(const std::string& portPath) {
     OpenError error;
-    error.port = withoutPathPrefix(portPath);
+    error.port = withoutPortPathPrefix(portPath);
     error.device = devicePathForPort(portPath, portAliasDir());
     if (error.device.empty()) {
         return refused(std::move(error), Kind::NoSuchDevice, ENOENT);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "serial/port_path.h"
 #include "serial/serial_device.h"
 
 namespace serial {
@@ -15,8 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Kind = OpenError::Kind;
-
-constexpr std::string_view kPathPrefix = "//./";
 
 std::string systemMessage(DWORD code) {
     char* text = nullptr;
@@ -128,9 +127,9 @@ SerialDevice::SerialDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) 
 SerialDevice::~SerialDevice() = default;
 
 OpenResult SerialDevice::open(const std::string& portPath) {
-    const bool prefixed = portPath.compare(0, kPathPrefix.size(), kPathPrefix) == 0;
     OpenError error;
-    error.port = prefixed ? portPath.substr(kPathPrefix.size()) : portPath;
+    error.port = withoutPortPathPrefix(portPath);
+    const bool prefixed = error.port.size() < portPath.size();
     error.device = error.port;
     if (error.port.empty()) {
         return refused(std::move(error), Kind::NoSuchDevice, ERROR_FILE_NOT_FOUND);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "serial/port_path.h"
 #include "serial/serial_device.h"
 
 namespace serial {
@@ -34,11 +35,6 @@ inline constexpr std::int32_t kDataBits = 8;
 inline constexpr std::int32_t kNoParity = 0;
 inline constexpr std::int32_t kOneStopBit = 1;
 
-// The port path for a port name as typed: "//./" and the name.
-inline std::string portPathFor(const std::string& name) {
-    return "//./" + name;
-}
-
 // The serial port and its state: `ComOpened`, `hComm`, `ComPortPath`, `BaudRate`.
 class SerialLink {
 public:
@@ -49,7 +45,7 @@ public:
     void setComPortPath(const std::string& path) { comPortPath_ = path; }
     void setBaudRate(std::int32_t baud) { baudRate_ = baud; }
 
-    // Opens and configures the port at `path` ("//./" and a port name), or closes it.
+    // Opens and configures the port at `path` (see portPathFor), or closes it.
     // True only when an open has succeeded. Data bits, parity and stop bits are always 8,
     // none and one; the arguments are taken for the callers' sake.
     bool Rs232Control(bool open, const std::string& path, std::int32_t baud, std::int32_t dataBits,

@@ -10,6 +10,7 @@
 
 #include "com_device.h"
 #include "serial/port_list.h"
+#include "serial/port_path.h"
 #include "serial/serial_device.h"
 #include "support/wait_for.h"
 
@@ -19,10 +20,6 @@ using testing_support::waitFor;
 using Kind = serial::OpenError::Kind;
 
 namespace {
-
-std::string portPath(const std::string& name) {
-    return "//./" + name;
-}
 
 TEST(SerialDeviceWin, RefusesWhatIsNotASerialPortAndTouchesNothing) {
     namespace fs = std::filesystem;
@@ -45,7 +42,7 @@ TEST(SerialDeviceWin, RefusesWhatIsNotASerialPortAndTouchesNothing) {
         {dir.string(), Kind::NotSerial},
         {absent.string(), Kind::NotSerial}};
     for (const auto& [name, kind] : cases) {
-        const serial::OpenResult result = SerialDevice::open(portPath(name));
+        const serial::OpenResult result = SerialDevice::open(serial::portPathFor(name));
         EXPECT_EQ(result.device, nullptr) << name;
         EXPECT_TRUE(!kind || result.error.kind == *kind) << name;
         // The system's words, without the line end FormatMessage puts after them.
@@ -61,7 +58,7 @@ TEST(SerialDeviceWin, RefusesWhatIsNotASerialPortAndTouchesNothing) {
 
 TEST(SerialDeviceWin, CarriesBytesBothWaysAndDiscardsInput) {
     ComDevice device;
-    const auto port = SerialDevice::open(portPath(ComDevice::kProgramPort)).device;
+    const auto port = SerialDevice::open(serial::portPathFor(ComDevice::kProgramPort)).device;
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(port->applyLineSettings(9600));
     EXPECT_FALSE(port->applyLineSettings(0));
