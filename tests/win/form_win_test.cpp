@@ -80,7 +80,8 @@ TEST_F(FormWin, NamesThatAreNoPortGiveTheOpenError) {
 
 TEST_F(FormWin, SearchFindsTheDeviceOnCom3) {
     form.ButtonSearchDeviceClick();
-    ASSERT_TRUE(waitFor([&] { return form.session().link().ComOpened(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(
+        waitFor([&] { return form.session().link().ComOpened(); }, std::chrono::seconds(5)));
     EXPECT_EQ(device.receive(5, std::chrono::seconds(4)), "GFEg\n");
     device.send("gEFG\n");
     ASSERT_TRUE(
