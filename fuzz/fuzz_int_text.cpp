@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "session/int_text.h"
 #include "fuzz_check.h"
+#include "session/int_text.h"
 
 namespace {
 

@@ -21,8 +21,9 @@ TEST_F(FormTest, KeyCodeFromTheDeviceIsLoggedByNameAndTheTimerRestsBetween) {
     ASSERT_TRUE(waitFor([&] { return !pollTimer()->isActive(); }));
     device.send(std::vector<std::uint8_t>{0x43});
     device.send("gEFG\n");  // arrives in the same gap as 0x43: one text message
-    ASSERT_TRUE(
-        waitFor([&] { return form->session().deviceSearch().DeviceFound() == 0 && logLines().size() > 2; }));
+    ASSERT_TRUE(waitFor([&] {
+        return form->session().deviceSearch().DeviceFound() == 0 && logLines().size() > 2;
+    }));
     EXPECT_EQ(logLines().mid(2), (QStringList{"CgEFG", ""}));
     ASSERT_TRUE(waitFor([&] { return !pollTimer()->isActive(); }));
     form->BitBtnRS232Click();

@@ -134,16 +134,16 @@ TEST_F(SearchTest, ReplyArrivingDuringTheFourthProbeNamesTheProbedPort) {
     late.drain();
     // The reply comes back while the fourth probe is still going out, and a poll runs
     // between its bytes.
-    const int pauses =
-        duringPauses([&] { searchTicks(1); },
-                     [&](int pause) {
-                         if (pause == 1) {
-                             late.send("gEFG\n");
-                             waitFor([&] { return form->session().link().waitingBytes().value_or(0) == 5; });
-                             form->ButtonRs232ReadClick();
-                             form->ButtonRs232ReadClick();
-                         }
-                     });
+    const int pauses = duringPauses(
+        [&] { searchTicks(1); },
+        [&](int pause) {
+            if (pause == 1) {
+                late.send("gEFG\n");
+                waitFor([&] { return form->session().link().waitingBytes().value_or(0) == 5; });
+                form->ButtonRs232ReadClick();
+                form->ButtonRs232ReadClick();
+            }
+        });
     ASSERT_GE(pauses, 1);
     EXPECT_EQ(logLines().mid(4),
               (QStringList{"gEFG", "", "COM3Check .... ", "Search Device : COM3"}));
