@@ -1,14 +1,8 @@
 // From a mouse click on a key of the remote to the fifth byte of its frame readable on the
 // device's side of the line.
-#include <poll.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QTest>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -16,63 +10,10 @@
 #include "app/key_hotspot.h"
 #include "bench_common.h"
 #include "bench_window.h"
+#include "frame_watcher.h"
 #include "remote/key_table.h"
 
 namespace {
-
-// Reads the device side on a thread of its own, so a byte is seen the moment it is readable
-// and not when the window's thread next looks.
-class FrameWatcher {
-public:
-    explicit FrameWatcher(int master) : master_(master), thread_([this] { run(); }) {}
-    ~FrameWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
-
-    // When frame `index` (counted from 0) was complete, or nothing within `wait`.
-    bool frameTime(std::size_t index, std::chrono::milliseconds wait,
-                   bench::Clock::time_point& at) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!arrived_.wait_for(lock, wait, [&] { return done_.size() > index; })) {
-            return false;
-        }
-        at = done_[index];
-        return true;
-    }
-
-private:
-    void run() {
-        std::size_t bytes = 0;
-        unsigned char buffer[256];
-        while (!stop_) {
-            pollfd pfd{master_, POLLIN, 0};
-            if (::poll(&pfd, 1, 20) <= 0) {
-                continue;
-            }
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) {
-                continue;
-            }
-            const auto now = bench::Clock::now();
-            const std::size_t before = bytes / remote::CommandFrame::kSize;
-            bytes += static_cast<std::size_t>(n);
-            const std::size_t after = bytes / remote::CommandFrame::kSize;
-            if (after > before) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                done_.insert(done_.end(), after - before, now);
-                arrived_.notify_all();
-            }
-        }
-    }
-
-    int master_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::vector<bench::Clock::time_point> done_;
-    std::thread thread_;
-};
 
 // What `pauses` 1 ms pauses take on this machine: no click can beat that. The fifth byte
 // goes out after four of them, and the handler returns after the fifth.
@@ -101,7 +42,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     window.device.drain();
-    FrameWatcher watcher(window.device.master());
+    bench::FrameWatcher watcher(window.device.master());
 
     std::vector<app::KeyHotspot*> keys;
     for (const remote::RemoteKey& key : remote::RemoteKeyTable) {
