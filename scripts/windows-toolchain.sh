@@ -19,8 +19,9 @@ QT_WIN_OPTIONS=(
     -DINPUT_opengl=no
     -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF -DFEATURE_jpeg=OFF
-    # Network for the local socket an owner of the port serves, without TLS.
-    -DFEATURE_ssl=OFF -DINPUT_openssl=no
+    # Network for the local socket an owner of the port serves, without TLS: Schannel is
+    # Windows' own TLS and would otherwise be built even with SSL off.
+    -DFEATURE_ssl=OFF -DFEATURE_schannel=OFF -DINPUT_openssl=no
     # Never used: the Direct2D platform plugin, GIF and ICO images (the icon is PNG).
     -DFEATURE_direct2d=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
     # Lets the exe's link drop whatever of Qt it does not call.
