@@ -18,9 +18,9 @@
 
 #include "oracle/keys.h"
 #include "port_alias.h"
+#include "serial/fd.h"
 #include "sim_logic.h"
 #include "sim_options.h"
-#include "support/fd.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -28,11 +28,11 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
+using serial::Fd;
 using sim::Bytes;
 using sim::Clock;
 using sim::Frame;
 using sim::FrameEnd;
-using testing_support::Fd;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 

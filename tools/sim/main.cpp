@@ -21,17 +21,17 @@
 #include <vector>
 
 #include "port_alias.h"
+#include "serial/fd.h"
 #include "serial/port_name.h"
 #include "sim_logic.h"
 #include "sim_options.h"
-#include "support/fd.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using serial::Fd;
+using serial::systemError;
 using sim::Clock;
-using testing_support::Fd;
-using testing_support::systemError;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
