@@ -25,6 +25,7 @@
 #include "serial/port_name.h"
 #include "sim_logic.h"
 #include "sim_options.h"
+#include "version.h"
 
 namespace {
 
@@ -375,6 +376,10 @@ int main(int argc, char** argv) {
     const std::string usage = sim::usageText("kolvane-sim");
     if (parsed.action == sim::ParsedOptions::Action::Help) {
         std::fputs(usage.c_str(), stdout);
+        return EXIT_SUCCESS;
+    }
+    if (parsed.action == sim::ParsedOptions::Action::Version) {
+        std::fputs("kolvane-sim " KOLVANE_VERSION "\n", stdout);
         return EXIT_SUCCESS;
     }
     if (parsed.action == sim::ParsedOptions::Action::UsageError) {
