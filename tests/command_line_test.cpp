@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "version.h"
+
 namespace {
 
 struct Case {

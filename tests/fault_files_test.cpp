@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "form_fixture.h"
-#include "support/fd.h"
+#include "serial/fd.h"
 
 namespace fs = std::filesystem;
 
@@ -49,7 +49,7 @@ public:
     }
 
 private:
-    testing_support::Fd fd_;
+    serial::Fd fd_;
 };
 
 // Type, size, times and content of everything under `root`, links not followed.

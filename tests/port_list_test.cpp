@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "pty_device.h"
+#include "serial/fd.h"
 #include "serial/port_list.h"
-#include "support/fd.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
-using testing_support::Fd;
+using serial::Fd;
 using testing_support::PtyDevice;
 
 namespace {

@@ -18,21 +18,22 @@
 
 #include "oracle/keys.h"
 #include "port_alias.h"
+#include "serial/fd.h"
 #include "sim_logic.h"
 #include "sim_options.h"
-#include "support/fd.h"
 #include "support/temp_dir.h"
+#include "version.h"
 
 extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
+using serial::Fd;
 using sim::Bytes;
 using sim::Clock;
 using sim::Frame;
 using sim::FrameEnd;
-using testing_support::Fd;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -503,17 +504,22 @@ TEST(SimProcess, ExitStatuses) {
     const struct {
         std::vector<std::string> options;
         int status;
+        std::string firstLine;  // what the first line starts with; unchecked when empty
     } cases[] = {
-        {{"--help"}, 0},
-        {{"--bogus"}, 2},
-        {{"--delay", "-5"}, 2},
-        {{"--flood", "x"}, 2},
-        {{"--as", "LPT1"}, 2},
-        {{"--as", "COM5"}, 1},
-        {{"--vanish-after", "0"}, 0},
+        {{"--help"}, 0, "usage: kolvane-sim "},
+        {{"--version"}, 0, "kolvane-sim " KOLVANE_VERSION},
+        {{"--bogus"}, 2, ""},
+        {{"--delay", "-5"}, 2, ""},
+        {{"--flood", "x"}, 2, ""},
+        {{"--as", "LPT1"}, 2, ""},
+        {{"--as", "COM5"}, 1, ""},
+        {{"--vanish-after", "0"}, 0, ""},
     };
     for (const auto& c : cases) {
         SimProcess sim(c.options, config.path());
+        if (!c.firstLine.empty()) {
+            EXPECT_EQ(sim.readLine().rfind(c.firstLine, 0), 0u) << c.options[0];
+        }
         EXPECT_EQ(sim.waitExit(), c.status) << c.options[0];
     }
     EXPECT_EQ(linkOf(ports / "com5"), "/dev/null");

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "version.h"
+
 namespace app {
 
 namespace {

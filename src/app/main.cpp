@@ -6,6 +6,7 @@
 #include "app/form_kolvane.h"
 #include "app/kolvane_application.h"
 #include "control/local_server.h"
+#include "version.h"
 
 int main(int argc, char** argv) {
     if (const auto text = app::informationRequested(argc, argv)) {

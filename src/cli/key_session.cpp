@@ -11,6 +11,7 @@
 #include "serial/open_error.h"
 #include "serial/serial_link.h"
 #include "session/session.h"
+#include "version.h"
 
 namespace cli {
 

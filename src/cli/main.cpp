@@ -12,6 +12,7 @@
 #include "cli/port_search.h"
 #include "cli/send_options.h"
 #include "cli/std_streams.h"
+#include "version.h"
 
 namespace {
 

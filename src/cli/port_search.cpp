@@ -7,6 +7,7 @@
 #include "search/device_search.h"
 #include "serial/serial_link.h"
 #include "session/session.h"
+#include "version.h"
 
 namespace cli {
 

@@ -21,17 +21,18 @@
 #include <vector>
 
 #include "port_alias.h"
+#include "serial/fd.h"
 #include "serial/port_name.h"
 #include "sim_logic.h"
 #include "sim_options.h"
-#include "support/fd.h"
+#include "version.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using serial::Fd;
+using serial::systemError;
 using sim::Clock;
-using testing_support::Fd;
-using testing_support::systemError;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -375,6 +376,10 @@ int main(int argc, char** argv) {
     const std::string usage = sim::usageText("kolvane-sim");
     if (parsed.action == sim::ParsedOptions::Action::Help) {
         std::fputs(usage.c_str(), stdout);
+        return EXIT_SUCCESS;
+    }
+    if (parsed.action == sim::ParsedOptions::Action::Version) {
+        std::fputs("kolvane-sim " KOLVANE_VERSION "\n", stdout);
         return EXIT_SUCCESS;
     }
     if (parsed.action == sim::ParsedOptions::Action::UsageError) {

@@ -8,14 +8,14 @@
 #include <optional>
 #include <system_error>
 
+#include "serial/fd.h"
 #include "serial/port_name.h"
-#include "support/fd.h"
 
 namespace sim {
 
 namespace {
 
-using testing_support::systemError;
+using serial::systemError;
 
 std::optional<std::string> linkTarget(const std::string& path) {
     std::string buffer(256, '\0');

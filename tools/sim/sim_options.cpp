@@ -78,6 +78,9 @@ ParsedOptions parseOptions(const std::vector<std::string_view>& args) {
         if (name == "--help" || name == "-h") {
             parsed.action = ParsedOptions::Action::Help;
             return parsed;
+        } else if (name == "--version") {
+            parsed.action = ParsedOptions::Action::Version;
+            return parsed;
         } else if (name == "--silent") {
             options.silent = true;
         } else if (name == "--garbage") {
@@ -136,6 +139,7 @@ std::string usageText(std::string_view program) {
            "                        (11520 fills a 115200-baud line)\n"
            "  --vanish-after MS     close the terminal after MS milliseconds and exit\n"
            "  --help                show this and exit\n"
+           "  --version             show the version and exit\n"
            "\n"
            "Answers are at least 250 ms apart, so that each arrives as a message of its own.\n"
            "Stop with Ctrl-C.\n";

@@ -19,7 +19,7 @@ struct Options {
 };
 
 struct ParsedOptions {
-    enum class Action { Run, Help, UsageError };
+    enum class Action { Run, Help, Version, UsageError };
     Action action = Action::Run;
     Options options;
     std::string error;  // for UsageError

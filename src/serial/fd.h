@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-namespace testing_support {
+namespace serial {
 
 // A file descriptor closed when its owner goes.
 class Fd {
@@ -43,4 +43,4 @@ inline std::string systemError(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
-}  // namespace testing_support
+}  // namespace serial
