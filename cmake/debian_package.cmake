@@ -13,8 +13,10 @@ an RS-232 serial line; what the device answers is logged beside the picture.
 It can search the ports COM1 to COM20 for the device.
 .
 The package also holds kolvane-send, which sends the remote's keys from a
-shell script, and kolvane-sim, a virtual device on a pseudo-terminal for
-trying the programs without the hardware.")
+shell script; kolvane-serve, which holds the port without a window and
+serves it to such scripts, with a systemd user unit for each port; and
+kolvane-sim, a virtual device on a pseudo-terminal for trying the programs
+without the hardware.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

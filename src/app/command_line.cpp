@@ -9,7 +9,7 @@ namespace app {
 namespace {
 
 constexpr std::string_view kHelp =
-    "Usage: kolvane [QT-OPTION...]\n"
+    "Usage: kolvane [--port NAME [--on]] [QT-OPTION...]\n"
     "       kolvane --help | --version\n"
     "\n"
     "An on-screen remote control for a quad-view video device on an RS-232 serial line.\n"
@@ -17,6 +17,8 @@ constexpr std::string_view kHelp =
     "it; a click on a key of the pictured remote sends that key's command, and what the\n"
     "device answers is logged beside the picture.\n"
     "\n"
+    "  --port NAME    start with NAME in the port box instead of COM6\n"
+    "  --on           switch the port on at the start, as a click on the switch does\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
     "\n"
@@ -35,6 +37,36 @@ std::optional<std::string> informationRequested(int argc, const char* const* arg
         }
     }
     return std::nullopt;
+}
+
+StartRequest takeStartRequest(int& argc, char** argv) {
+    StartRequest request;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--on") {
+            request.switchOn = true;
+        } else if (arg == "--port" || arg.substr(0, 7) == "--port=") {
+            // No port's name starts with a dash: that is the next option, or Qt's.
+            std::string_view name;
+            if (arg != "--port") {
+                name = arg.substr(7);
+            } else if (i + 1 < argc && argv[i + 1][0] != '-') {
+                name = argv[++i];
+            }
+            if (name.empty()) {
+                request.error = "--port needs a port name";
+            }
+            request.port = std::string(name);
+        } else if (arg.substr(0, 5) == "--on=") {
+            request.error = "--on takes no value";
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return request;
 }
 
 }  // namespace app

@@ -10,4 +10,19 @@ namespace app {
 // and whatever else is there stay for QApplication, as they always have.
 std::optional<std::string> informationRequested(int argc, const char* const* argv);
 
+// What a desktop shortcut asks of the window at its start: a port for the box, and the switch
+// clicked once the window is up.
+struct StartRequest {
+    std::optional<std::string> port;
+    bool switchOn = false;
+    std::string error;  // a wrong use of the options, without the program's name
+};
+
+// Takes --port NAME and --on out of argv, leaving Qt's options for QApplication.
+StartRequest takeStartRequest(int& argc, char** argv);
+
+// Why no window can be shown, where Qt would abort for want of a display; nothing where one
+// may be there, or where the platform chosen needs none.
+std::optional<std::string> missingDisplay(int argc, const char* const* argv);
+
 }  // namespace app

@@ -1,3 +1,4 @@
+#include <QTimer>
 #include <clocale>
 #include <cstdio>
 
@@ -13,6 +14,15 @@ int main(int argc, char** argv) {
         // A full disk or a closed pipe is a failure, not a help text shown.
         return std::fputs(text->c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
     }
+    const app::StartRequest start = app::takeStartRequest(argc, argv);
+    if (!start.error.empty()) {
+        std::fprintf(stderr, "kolvane: %s\n", start.error.c_str());
+        return 2;
+    }
+    if (const auto why = app::missingDisplay(argc, argv)) {
+        std::fprintf(stderr, "kolvane: %s\n", why->c_str());
+        return 1;
+    }
     // On X11 the clock repaints one small patch every second. Through shared memory each
     // repaint first waits a round trip for the server to have read the last one, which wakes
     // two threads; sent over the socket the patch needs no reply. Left to the user if set.
@@ -23,9 +33,16 @@ int main(int argc, char** argv) {
     std::setlocale(LC_TIME, "");  // the clock follows the user's regional formats
     try {
         TFormKolvane FormKolvane;
+        if (start.port) {
+            FormKolvane.session().setPortText(*start.port);
+        }
         // Scripts and panels drive the device through the window while it holds the port.
         control::LocalServer server(FormKolvane.session(), "kolvane " KOLVANE_VERSION);
         FormKolvane.show();
+        if (start.switchOn) {
+            // From the event loop, as a click comes: a port that does not open shows as then.
+            QTimer::singleShot(0, &FormKolvane, &TFormKolvane::BitBtnRS232Click);
+        }
         return application.exec();
     } catch (...) {
         app::showErrorBox(nullptr, app::messageOf(std::current_exception()));

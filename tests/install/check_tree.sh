@@ -31,6 +31,7 @@ expected=(
     "share/icons/hicolor/scalable/apps/$ID.svg"
     share/doc/kolvane/copyright
     share/doc/kolvane/changelog.gz
+    lib/systemd/user/kolvane-serve@.service
 )
 for side in 16 32 48 64 128 256; do
     expected+=("share/icons/hicolor/${side}x$side/apps/$ID.png")
@@ -59,6 +60,11 @@ desktop_key() {
 [ "$(desktop_key Icon)" = $ID ] || fail "the menu entry's icon is not $ID"
 grep -q "<launchable type=\"desktop-id\">$ID.desktop</launchable>" "$METAINFO" ||
     fail "the AppStream file does not launch $ID.desktop"
+# The unit names the program where the tree puts it, as a package installed under / has it.
+unit_exec=$(sed -n 's/^ExecStart=//p' "$PREFIX/lib/systemd/user/kolvane-serve@.service")
+[[ "$unit_exec" == */bin/kolvane-serve\ --port\ %i && -x "$PREFIX/bin/kolvane-serve" &&
+    "$PREFIX" == *"${unit_exec%/bin/kolvane-serve *}" ]] ||
+    fail "the user unit starts '$unit_exec', not this tree's kolvane-serve"
 
 for program in "${PROGRAMS[@]}"; do
     page="$PREFIX/share/man/man1/$program.1.gz"

@@ -1,0 +1,103 @@
+#include "serve/serve_options.h"
+
+#include <optional>
+
+#include "session/int_text.h"
+
+namespace serve {
+
+namespace {
+
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+std::optional<std::int32_t> baudValue(std::string_view text, std::vector<std::string>& errors) {
+    try {
+        const std::int32_t baud = session::textToInt(text);
+        if (baud > 0) {
+            return baud;
+        }
+        errors.push_back("--baud: must be more than 0: " + quoted(text));
+    } catch (const session::ConvertError& e) {
+        errors.push_back(std::string("--baud: ") + e.what());
+    }
+    return std::nullopt;
+}
+
+bool takesValue(std::string_view option) {
+    return option == "--port" || option == "--baud";
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
+    ParsedCommandLine parsed;
+    Options& options = parsed.options;
+    std::vector<std::string>& errors = parsed.errors;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (arg.empty() || arg[0] != '-') {
+            errors.push_back("unexpected argument " + quoted(arg) +
+                             " (the port goes after --port)");
+            continue;
+        }
+        std::optional<std::string_view> value;
+        if (const auto eq = arg.find('='); arg.substr(0, 2) == "--" && eq != arg.npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+        }
+        if (takesValue(arg) && !value) {
+            if (i + 1 == args.size()) {
+                errors.push_back(std::string(arg) + " needs a value");
+                break;
+            }
+            value = args[++i];
+        } else if (!takesValue(arg) && value) {
+            errors.push_back(std::string(arg) + " takes no value");
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.action = Options::Action::Help;
+            errors.clear();
+            return parsed;
+        } else if (arg == "--version") {
+            options.action = Options::Action::Version;
+            errors.clear();
+            return parsed;
+        } else if (arg == "--port") {
+            if (value->empty()) {
+                errors.push_back("--port: the name is empty");
+            }
+            options.port = std::string(*value);
+        } else if (arg == "--baud") {
+            options.baud = baudValue(*value, errors).value_or(options.baud);
+        } else if (arg == "--no-retry") {
+            options.retry = false;
+        } else {
+            errors.push_back("unknown option " + std::string(arg));
+        }
+    }
+    return parsed;
+}
+
+std::string usageText() {
+    return "usage: kolvane-serve [--port NAME] [--baud N] [--no-retry]\n"
+           "\n"
+           "Holds the quad-view device's serial port without a window and serves it to\n"
+           "kolvane-send and other local programs, as the Kolvane Remote window does while\n"
+           "its port is switched on. A port that is missing or goes away is tried again\n"
+           "every 2 seconds; each change is said once on standard error. SIGTERM or SIGINT\n"
+           "(Ctrl+C) closes the port and ends the program.\n"
+           "\n"
+           "  --port NAME    the port: a device path, COMn or a comN alias (default COM6)\n"
+           "  --baud N       the line's speed (default 9600)\n"
+           "  --no-retry     end at once when the port does not open, or goes away\n"
+           "  -h, --help     show this help and exit\n"
+           "      --version  show the version and exit\n"
+           "\n"
+           "Exit status: 0 stopped by a signal, 1 the port went away (with --no-retry),\n"
+           "2 a wrong command line, 3 the port did not open (with --no-retry).\n";
+}
+
+}  // namespace serve
