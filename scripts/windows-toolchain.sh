@@ -22,8 +22,10 @@ QT_WIN_OPTIONS=(
     # Network for the local socket an owner of the port serves, without TLS: Schannel is
     # Windows' own TLS and would otherwise be built even with SSL off.
     -DFEATURE_ssl=OFF -DFEATURE_schannel=OFF -DINPUT_openssl=no
-    # Never used: the Direct2D platform plugin, GIF and ICO images (the icon is PNG).
-    -DFEATURE_direct2d=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
+    # Never used: the Direct2D platform plugin, GIF and ICO images (the icon is PNG). The
+    # DirectWrite 3 font database is only ever chosen by a platform option, and without
+    # Direct2D Qt 6.4 leaves it out of Gui but still calls it from the windows plugin.
+    -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
     # Lets the exe's link drop whatever of Qt it does not call.
     "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections"
     "-DCMAKE_CXX_FLAGS=-ffunction-sections -fdata-sections"
