@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "cli/key_lookup.h"
-#include "session/int_text.h"
+#include "cli/option_reading.h"
 
 namespace cli {
 
@@ -12,10 +12,6 @@ namespace {
 // A day: anything longer is a typing mistake, and the bound keeps time arithmetic far from
 // overflow.
 constexpr std::int64_t kMaxWaitMs = 24LL * 60 * 60 * 1000;
-
-std::string quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
 
 std::string joined(const std::vector<std::string_view>& names) {
     std::string text;
@@ -56,19 +52,6 @@ std::optional<Command> textCommand(std::string_view text, std::vector<std::strin
         return std::nullopt;
     }
     return Command{std::string(text), remote::CommandFrame::fromText(text), 0, std::string(text)};
-}
-
-std::optional<std::int32_t> baudValue(std::string_view text, std::vector<std::string>& errors) {
-    try {
-        const std::int32_t baud = session::textToInt(text);
-        if (baud > 0) {
-            return baud;
-        }
-        errors.push_back("--baud: must be more than 0: " + quoted(text));
-    } catch (const session::ConvertError& e) {
-        errors.push_back(std::string("--baud: ") + e.what());
-    }
-    return std::nullopt;
 }
 
 std::optional<std::chrono::milliseconds> waitValue(std::string_view text,
@@ -115,18 +98,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
             continue;
         }
         std::optional<std::string_view> value;
-        if (const auto eq = arg.find('='); arg.substr(0, 2) == "--" && eq != arg.npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-        }
-        if (takesValue(arg) && !value) {
-            if (i + 1 == args.size()) {
-                errors.push_back(std::string(arg) + " needs a value");
-                break;
-            }
-            value = args[++i];
-        } else if (!takesValue(arg) && value) {
-            errors.push_back(std::string(arg) + " takes no value");
+        if (!readOption(args, i, arg, value, takesValue, errors)) {
             continue;
         }
         if (arg == "--help" || arg == "-h") {

@@ -2,28 +2,15 @@
 
 #include <optional>
 
-#include "session/int_text.h"
+#include "cli/option_reading.h"
 
 namespace serve {
 
+using cli::baudValue;
+using cli::quoted;
+using cli::readOption;
+
 namespace {
-
-std::string quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
-
-std::optional<std::int32_t> baudValue(std::string_view text, std::vector<std::string>& errors) {
-    try {
-        const std::int32_t baud = session::textToInt(text);
-        if (baud > 0) {
-            return baud;
-        }
-        errors.push_back("--baud: must be more than 0: " + quoted(text));
-    } catch (const session::ConvertError& e) {
-        errors.push_back(std::string("--baud: ") + e.what());
-    }
-    return std::nullopt;
-}
 
 bool takesValue(std::string_view option) {
     return option == "--port" || option == "--baud";
@@ -43,18 +30,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
             continue;
         }
         std::optional<std::string_view> value;
-        if (const auto eq = arg.find('='); arg.substr(0, 2) == "--" && eq != arg.npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-        }
-        if (takesValue(arg) && !value) {
-            if (i + 1 == args.size()) {
-                errors.push_back(std::string(arg) + " needs a value");
-                break;
-            }
-            value = args[++i];
-        } else if (!takesValue(arg) && value) {
-            errors.push_back(std::string(arg) + " takes no value");
+        if (!readOption(args, i, arg, value, takesValue, errors)) {
             continue;
         }
         if (arg == "--help" || arg == "-h") {
