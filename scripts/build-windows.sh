@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program, build-windows/kolvane.exe (or $WINDOWS_BUILD_DIR), on
 # Debian or Ubuntu: one self-contained exe to copy to any Windows 10/11 PC. The first run
-# builds Qt and libjpeg for Windows from Debian's sources, once per machine, and caches them;
-# later runs take only the program's own build.
+# builds Qt and libjpeg for Windows from Debian's sources (about 20 minutes on two cores, once
+# per machine) and caches them; later runs take only the program's own build.
 #   Extra arguments go to the configure step (e.g. -DKOLVANE_TESTS=OFF).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/windows-toolchain.sh"

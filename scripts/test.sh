@@ -46,7 +46,8 @@ if [ "$WINDOWS" = 1 ]; then
         ctest --output-on-failure
     )
 else
-    echo "Windows build and Wine tests left out: add --windows (the first run builds Qt)."
+    echo "Windows build and Wine tests left out: add --windows" \
+        "(the first run builds Qt, about 20 minutes)."
 fi
 
 if [ "${KOLVANE_SKIP_SANITIZE:-}" != 1 ]; then

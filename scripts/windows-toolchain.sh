@@ -110,7 +110,7 @@ build_windows_jpeg() {
 
 build_windows_qt() {
     local prefix="$1" work="$KOLVANE_CACHE/work/qt"
-    echo "Building Qt for Windows into $prefix (once per machine)"
+    echo "Building Qt for Windows into $prefix (about 20 minutes on two cores, once)"
     fetch_source "qt6-base=$(source_version qt6-base-dev)" "$work" &&
         mkdir -p "$prefix" &&
         # Qt remembers its toolchain file; keep a copy beside it that outlives the checkout.
