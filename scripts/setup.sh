@@ -8,7 +8,7 @@ BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev libjpeg-dev libgtest-dev
+    qt6-base-dev libgl-dev libjpeg-dev libgtest-dev libboost-dev
     fonts-arphic-uming fonts-liberation
     xvfb xauth xdotool xclip
     qt6-svg-dev scdoc desktop-file-utils appstream
