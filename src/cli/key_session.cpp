@@ -6,6 +6,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/output.h"
+#include "control/answer_text.h"
 #include "control/local_server.h"
 #include "control/owner_client.h"
 #include "serial/open_error.h"
@@ -145,15 +146,15 @@ int showOwner(const Options& options, std::ostream& out) {
     const control::OwnerClient::Lookup owner =
         control::OwnerClient::find(serial::portPathFor(options.port));
     if (!owner.client) {
-        out << (options.json ? "{\"port\":" + jsonString(options.port) + ",\"owner\":null}"
+        out << (options.json ? "{\"port\":" + control::jsonString(options.port) + ",\"owner\":null}"
                              : "no program holds " + options.port)
             << '\n';
         return kNoAnswer;
     }
     const control::Greeting& g = owner.client->greeting();
     if (options.json) {
-        out << "{\"port\":" << jsonString(options.port) << ",\"owner\":" << jsonString(g.program)
-            << ",\"pid\":" << g.pid << "}\n";
+        out << "{\"port\":" << control::jsonString(options.port)
+            << ",\"owner\":" << control::jsonString(g.program) << ",\"pid\":" << g.pid << "}\n";
     } else {
         out << options.port << " is held by " << g.program << " (process " << g.pid << ")\n";
     }

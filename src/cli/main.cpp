@@ -12,6 +12,7 @@
 #include "cli/port_search.h"
 #include "cli/send_options.h"
 #include "cli/std_streams.h"
+#include "control/answer_text.h"
 #include "version.h"
 
 namespace {
@@ -22,7 +23,8 @@ int talkToDevice(const cli::Options& options, int& argc, char** argv) {
     switch (options.action) {
         case cli::Options::Action::Search:
             if (const auto port = cli::searchForDevice(options.baud)) {
-                std::cout << (options.json ? "{\"port\":" + cli::jsonString(*port) + "}" : *port)
+                std::cout << (options.json ? "{\"port\":" + control::jsonString(*port) + "}"
+                                           : *port)
                           << '\n';
                 return cli::kAllAnswered;
             }

@@ -2,76 +2,16 @@
 
 #include <cstdio>
 
+#include "control/answer_text.h"
 #include "remote/key_table.h"
 
 namespace cli {
 
-namespace {
-
-bool printable(unsigned char c) {
-    return c >= 0x20 && c < 0x7F;
-}
-
-std::string hexEscape(const char* format, unsigned char c) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, format, c);
-    return buffer;
-}
-
-std::string jsonStringOrNull(std::string_view bytes) {
-    return bytes.empty() ? "null" : jsonString(bytes);
-}
-
-}  // namespace
-
-std::string jsonString(std::string_view bytes) {
-    std::string text = "\"";
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            text += {'\\', ch};
-        } else if (c == '\n') {
-            text += "\\n";
-        } else if (c == '\r') {
-            text += "\\r";
-        } else if (c == '\t') {
-            text += "\\t";
-        } else if (printable(c)) {
-            text += ch;
-        } else {
-            text += hexEscape("\\u%04x", c);
-        }
-    }
-    return text + "\"";
-}
-
-std::string plainLine(std::string_view bytes) {
-    if (!bytes.empty() && bytes.back() == '\n') {
-        bytes.remove_suffix(1);
-    }
-    std::string text;
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\\') {
-            text += "\\\\";
-        } else if (c == '\n') {
-            text += "\\n";
-        } else if (c == '\r') {
-            text += "\\r";
-        } else if (printable(c)) {
-            text += ch;
-        } else {
-            text += hexEscape("\\x%02X", c);
-        }
-    }
-    return text;
-}
+using control::plainLine;
 
 void printResult(std::ostream& out, const KeyResult& result, bool json) {
     if (json) {
-        out << "{\"key\":" << jsonString(result.label) << ",\"sent\":" << jsonString(result.sent)
-            << ",\"answer\":" << (result.answer ? jsonString(*result.answer) : "null")
-            << ",\"ms\":" << result.ms << "}\n";
+        out << control::resultJson(result.label, result.sent, result.answer, result.ms) << '\n';
     } else if (result.answer) {
         out << plainLine(*result.answer) << '\n';
     }
@@ -81,9 +21,7 @@ void printResult(std::ostream& out, const KeyResult& result, bool json) {
 void printKeyTable(std::ostream& out, bool json) {
     for (const remote::RemoteKey& key : remote::RemoteKeyTable) {
         if (json) {
-            out << "{\"number\":" << key.hotspot << ",\"hint\":" << jsonString(key.hint)
-                << ",\"command\":" << jsonStringOrNull(key.commandText)
-                << ",\"answer\":" << jsonStringOrNull(key.receivedName) << "}\n";
+            out << control::keyJson(key) << '\n';
             continue;
         }
         const std::string_view command = key.isReserved() ? "-" : key.commandText;

@@ -7,15 +7,6 @@
 
 namespace cli {
 
-// A JSON string literal, quotes included. Bytes outside printable ASCII are escaped, each
-// standing for the code point of the same value, so that whatever a device sends stays
-// valid JSON.
-std::string jsonString(std::string_view bytes);
-
-// An answer as one line of plain text: the line feed that ends it dropped, and the control
-// and non-ASCII bytes a device may send shown as escapes rather than handed to the terminal.
-std::string plainLine(std::string_view bytes);
-
 struct KeyResult {
     std::string label;
     std::string sent;                   // the frame's five bytes

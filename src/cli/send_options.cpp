@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "cli/key_lookup.h"
 #include "cli/option_reading.h"
+#include "remote/key_lookup.h"
 
 namespace cli {
 
@@ -23,16 +23,16 @@ std::string joined(const std::vector<std::string_view>& names) {
 
 // The key a KEY word names, or why it names none.
 std::optional<Command> keyCommand(std::string_view word, std::vector<std::string>& errors) {
-    const KeyLookup lookup = lookUpKey(word);
+    const remote::KeyLookup lookup = remote::lookUpKey(word);
     switch (lookup.result) {
-        case KeyLookup::Result::Ambiguous:
+        case remote::KeyLookup::Result::Ambiguous:
             errors.push_back("key " + quoted(word) + " could be any of " + joined(lookup.names));
             return std::nullopt;
-        case KeyLookup::Result::Unknown:
+        case remote::KeyLookup::Result::Unknown:
             errors.push_back("unknown key " + quoted(word) + "; nearest: " + joined(lookup.names) +
                              " (--list-keys shows them all)");
             return std::nullopt;
-        case KeyLookup::Result::Found:
+        case remote::KeyLookup::Result::Found:
             break;
     }
     const remote::RemoteKey& key = *lookup.key;

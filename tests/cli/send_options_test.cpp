@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_lookup.h"
+#include "remote/key_lookup.h"
 #include "cli/send_options.h"
 
 namespace {
 
-using cli::KeyLookup;
+using remote::KeyLookup;
 
 TEST(SendKeyLookup, NamesHintsNumbersAndPrefixesInAnyCase) {
     const struct {
@@ -21,14 +21,14 @@ TEST(SendKeyLookup, NamesHintsNumbersAndPrefixesInAnyCase) {
         {"key_1_3_split_m2", 20}, {"outsize", 12}, {"_IR_KEY_2", 14},
     };
     for (const auto& c : cases) {
-        const KeyLookup lookup = cli::lookUpKey(c.word);
+        const KeyLookup lookup = remote::lookUpKey(c.word);
         ASSERT_EQ(lookup.result, KeyLookup::Result::Found) << c.word;
         EXPECT_EQ(lookup.key->hotspot, c.hotspot) << c.word;
     }
 }
 
 TEST(SendKeyLookup, AmbiguousPrefixListsEveryCandidate) {
-    const KeyLookup lookup = cli::lookUpKey("audio");
+    const KeyLookup lookup = remote::lookUpKey("audio");
     EXPECT_EQ(lookup.result, KeyLookup::Result::Ambiguous);
     EXPECT_EQ(lookup.names,
               (std::vector<std::string_view>{"AUDIO_CH1", "AUDIO_CH2", "AUDIO_mute/unmute",
@@ -37,10 +37,10 @@ TEST(SendKeyLookup, AmbiguousPrefixListsEveryCandidate) {
 
 TEST(SendKeyLookup, UnknownWordsGetTheNearestNames) {
     for (const char* word : {"", "#0", "#22", "#", "x#1", "#1x"}) {
-        EXPECT_EQ(cli::lookUpKey(word).result, KeyLookup::Result::Unknown) << word;
+        EXPECT_EQ(remote::lookUpKey(word).result, KeyLookup::Result::Unknown) << word;
     }
-    EXPECT_EQ(cli::lookUpKey("powr").names, std::vector<std::string_view>{"POWER_ON/OFF"});
-    EXPECT_EQ(cli::lookUpKey("4ch_shwo").names, std::vector<std::string_view>{"4CH_Show"});
+    EXPECT_EQ(remote::lookUpKey("powr").names, std::vector<std::string_view>{"POWER_ON/OFF"});
+    EXPECT_EQ(remote::lookUpKey("4ch_shwo").names, std::vector<std::string_view>{"4CH_Show"});
 }
 
 TEST(SendCommandLine, KeysAndTextsKeepTheirOrder) {

@@ -6,14 +6,14 @@
 
 #include "remote/key_table.h"
 
-namespace cli {
+namespace remote {
 
 // What a KEY word on the command line names: a hint or received name in any case, an
 // unambiguous prefix of one, or a hotspot number such as "#13".
 struct KeyLookup {
     enum class Result { Found, Ambiguous, Unknown };
     Result result = Result::Unknown;
-    const remote::RemoteKey* key = nullptr;  // Found
+    const RemoteKey* key = nullptr;  // Found
     // Ambiguous: every key the word could mean; Unknown: the nearest ones, at most three.
     // Hints either way.
     std::vector<std::string_view> names;
@@ -21,4 +21,4 @@ struct KeyLookup {
 
 KeyLookup lookUpKey(std::string_view word);
 
-}  // namespace cli
+}  // namespace remote

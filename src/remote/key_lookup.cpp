@@ -1,10 +1,10 @@
-#include "cli/key_lookup.h"
+#include "remote/key_lookup.h"
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
 
-namespace cli {
+namespace remote {
 
 namespace {
 
@@ -48,7 +48,7 @@ std::size_t distanceToName(std::string_view word, std::string_view name) {
     return best;
 }
 
-std::vector<std::string_view> namesOf(const remote::RemoteKey& key) {
+std::vector<std::string_view> namesOf(const RemoteKey& key) {
     std::vector<std::string_view> names{key.hint};
     if (!key.receivedName.empty()) {
         names.push_back(key.receivedName);
@@ -56,27 +56,27 @@ std::vector<std::string_view> namesOf(const remote::RemoteKey& key) {
     return names;
 }
 
-const remote::RemoteKey* byNumber(std::string_view word) {
+const RemoteKey* byNumber(std::string_view word) {
     if (word.size() < 2 || word.size() > 3 || word[0] != '#' ||
         !std::all_of(word.begin() + 1, word.end(),
                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
         return nullptr;
     }
     const int number = std::stoi(std::string(word.substr(1)));
-    if (number < 1 || number > static_cast<int>(remote::kHotspotCount)) {
+    if (number < 1 || number > static_cast<int>(kHotspotCount)) {
         return nullptr;
     }
-    return &remote::keyByHotspot(number);
+    return &keyByHotspot(number);
 }
 
-KeyLookup found(const remote::RemoteKey& key) {
+KeyLookup found(const RemoteKey& key) {
     return {KeyLookup::Result::Found, &key, {}};
 }
 
 }  // namespace
 
 KeyLookup lookUpKey(std::string_view word) {
-    if (const remote::RemoteKey* key = byNumber(word)) {
+    if (const RemoteKey* key = byNumber(word)) {
         return found(*key);
     }
     if (word.empty()) {
@@ -84,8 +84,8 @@ KeyLookup lookUpKey(std::string_view word) {
     }
     // A whole name wins over the longer names it begins: "1_3_Split" is not also
     // "1_3_Split_M0".
-    std::vector<const remote::RemoteKey*> prefixed;
-    for (const remote::RemoteKey& key : remote::RemoteKeyTable) {
+    std::vector<const RemoteKey*> prefixed;
+    for (const RemoteKey& key : RemoteKeyTable) {
         for (std::string_view name : namesOf(key)) {
             if (name.size() == word.size() && startsWithIgnoringCase(name, word)) {
                 return found(key);
@@ -102,13 +102,13 @@ KeyLookup lookUpKey(std::string_view word) {
     KeyLookup lookup;
     if (!prefixed.empty()) {
         lookup.result = KeyLookup::Result::Ambiguous;
-        for (const remote::RemoteKey* key : prefixed) {
+        for (const RemoteKey* key : prefixed) {
             lookup.names.push_back(key->hint);
         }
         return lookup;
     }
     std::vector<std::pair<std::size_t, std::string_view>> ranked;
-    for (const remote::RemoteKey& key : remote::RemoteKeyTable) {
+    for (const RemoteKey& key : RemoteKeyTable) {
         std::size_t distance = std::numeric_limits<std::size_t>::max();
         for (std::string_view name : namesOf(key)) {
             distance = std::min(distance, distanceToName(word, name));
@@ -123,4 +123,4 @@ KeyLookup lookUpKey(std::string_view word) {
     return lookup;
 }
 
-}  // namespace cli
+}  // namespace remote
