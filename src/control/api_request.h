@@ -29,6 +29,9 @@ struct ParsedApiRequest {
     unsigned status = 0;
     std::string refusal;
     std::vector<std::string_view> names;
+    // Refused although it was a request (the reserved key): a caller that sent it is no
+    // stranger to the API, and may go on.
+    bool wellFormed = false;
 };
 
 // An HTTP request to /api/v1/…: the method, the target as sent (query included) and the
@@ -39,6 +42,9 @@ ParsedApiRequest parseHttpRequest(std::string_view method, std::string_view targ
 // A TCP line, its line feed (and a carriage return before it) already taken off: a key as
 // kolvane-send takes it, "text CMD", "on", "off", "search", "state" or "watch".
 ParsedApiRequest parseLine(std::string_view line);
+
+// A decimal number of one to five digits, no sign, at most `max`; nothing otherwise.
+std::optional<unsigned long> wholeNumber(std::string_view digits, unsigned long max);
 
 // Every %XX turned into its byte, once; nothing for a broken escape.
 std::optional<std::string> percentDecode(std::string_view text);

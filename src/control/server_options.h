@@ -19,8 +19,8 @@ struct ServerOptions {
     bool any() const { return http || tcp; }
 };
 
+// Each of them takes a value.
 bool isServerOption(std::string_view name);
-bool serverOptionTakesValue(std::string_view name);
 // Takes one of the options above into `options`; a mistake goes to `errors`, one line each.
 void takeServerOption(std::string_view name, std::string_view value, ServerOptions& options,
                       std::vector<std::string>& errors);
@@ -30,6 +30,15 @@ void takeServerOption(std::string_view name, std::string_view value, ServerOptio
 std::optional<ListenAddress> parseListenAddress(std::string_view text, std::string& error);
 
 bool isLoopback(const ListenAddress& address);
+
+// The token in a file that belongs to this user and that nobody else may read, without one
+// trailing line feed; nothing, with `error` saying why, otherwise.
+std::optional<std::string> readTokenFile(const std::string& path, std::string& error);
+
+// The token a token file's text holds: 1 to 256 printable ASCII characters, after one trailing
+// line feed (and a carriage return before it) is dropped.
+std::optional<std::string> tokenFromText(std::string text, std::string& error);
+inline constexpr std::size_t kMaxTokenFileBytes = 4096;
 
 // The settings the servers start with: the token read from its file, which must belong to
 // this user and be readable by nobody else (one trailing line feed dropped). Refuses to listen
