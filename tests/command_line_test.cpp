@@ -38,8 +38,8 @@ struct Case {
 TEST(CommandLine, HelpAndVersionPrintWithoutADisplay) {
     const QByteArray version = "kolvane " KOLVANE_VERSION "\n";
     const Case cases[] = {
-        {{"--help"}, nullptr, 0, "Usage: kolvane [--port NAME [--on]] [QT-OPTION...]\n"},
-        {{"-h"}, nullptr, 0, "Usage: kolvane [--port NAME [--on]] [QT-OPTION...]\n"},
+        {{"--help"}, nullptr, 0, "Usage: kolvane [--port NAME [--on]] [--http [ADDRESS:]PORT]"},
+        {{"-h"}, nullptr, 0, "Usage: kolvane [--port NAME [--on]] [--http [ADDRESS:]PORT]"},
         {{"--version"}, nullptr, 0, version},
         {{"-platform", "offscreen", "--version"}, nullptr, 0, version},
         // Output that cannot be written is a failure, not a help text shown.
@@ -61,7 +61,7 @@ TEST(CommandLine, HelpAndVersionPrintWithoutADisplay) {
     }
 }
 
-// Neither a display missing nor a wrong use of --port and --on gets as far as a window.
+// Neither a display missing nor a wrong use of the options gets as far as a window.
 TEST(CommandLine, NoDisplayOrAWrongOptionEndsAtOnceWithOneLine) {
     const struct {
         QStringList args;
@@ -78,6 +78,10 @@ TEST(CommandLine, NoDisplayOrAWrongOptionEndsAtOnceWithOneLine) {
         {{"--port"}, "offscreen", 2, "kolvane: --port needs a port name\n"},
         {{"--port", "--on"}, "offscreen", 2, "kolvane: --port needs a port name\n"},
         {{"--on=yes"}, "offscreen", 2, "kolvane: --on takes no value\n"},
+        {{"--http", "0.0.0.0:8470"},
+         "offscreen",
+         2,
+         "kolvane: --http 0.0.0.0:8470: listening beyond this computer needs --token-file\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString() + " on " + c.platform);

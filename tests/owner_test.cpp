@@ -1,5 +1,7 @@
 // The window holds the port and serves it: kolvane-send and other local clients drive the
 // device through it, and none of them can hold it up.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -10,7 +12,10 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <future>
+#include <string>
 
+#include "control/api_service.h"
 #include "control/local_server.h"
 #include "control/owner_address.h"
 #include "form_fixture.h"
@@ -20,6 +25,28 @@ using testing_support::waitFor;
 using namespace std::chrono_literals;
 
 namespace {
+
+// One HTTP request on a connection of its own, blocking: the response as it came, or empty.
+std::string httpPost(std::uint16_t port, const std::string& target) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string response;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "POST " + target +
+                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                    "Content-Length: 0\r\n\r\n";
+        ::send(fd, request.data(), request.size(), 0);
+        char buffer[1024];
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            response.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return response;
+}
 
 struct SendRun {
     int status = -1;
@@ -128,6 +155,39 @@ TEST_F(OwnerTest, WindowAndScriptShareTheLine) {
     const SendRun search = send({QStringLiteral("--search")});
     EXPECT_EQ(search.status, 0) << search.err.toStdString();
     EXPECT_EQ(search.out, QStringLiteral("COM6\n"));
+}
+
+// The same with the API: the key pressed over HTTP goes out as a click's would, shows its
+// command in the command box and its answer in the log, while the window's own click gets
+// its answer too.
+TEST_F(OwnerTest, WindowAndApiShareTheLine) {
+    startSimulator();
+    control::ServerSettings settings;
+    settings.http = control::ListenAddress{"127.0.0.1", 0};
+    control::ApiService api(form->session(), "kolvane test", settings);
+    switchOnToCom6();
+    auto pressed = std::async(std::launch::async, [port = api.httpPort()] {
+        return httpPost(port, "/api/v1/keys/POWER_ON%2FOFF?wait=2000");
+    });
+    ASSERT_TRUE(waitFor([&] { return framesSeen().size() == 1; }, 5000ms));
+    form->Image13Click();
+    ASSERT_TRUE(waitFor([&] { return pressed.wait_for(0s) == std::future_status::ready; }, 5000ms));
+    const std::string response = pressed.get();
+    EXPECT_EQ(response.substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_NE(response.find(R"("answer":"KEY_POWER_ON/OFF")"), std::string::npos) << response;
+    ASSERT_TRUE(waitFor([&] { return logLines().size() == 3; }, 2000ms));
+    QStringList answers = logLines().mid(1);
+    answers.sort();
+    EXPECT_EQ(answers, (QStringList{"KEY_POWER_ON/OFF", "_IR_KEY_1CH_Show"}));
+    QStringList frames = framesSeen();
+    frames.sort();
+    EXPECT_EQ(frames, (QStringList{"\"G0Cg\\n\"", "\"G45g\\n\""}));
+
+    pressed = std::async(std::launch::async, [port = api.httpPort()] {
+        return httpPost(port, "/api/v1/keys/4ch_show");
+    });
+    ASSERT_TRUE(waitFor([&] { return pressed.wait_for(0s) == std::future_status::ready; }, 5000ms));
+    EXPECT_EQ(edit("EditSend")->text(), QStringLiteral("G08g"));
 }
 
 // Clients that say nothing, say nonsense or come in too great a number are dropped or

@@ -9,7 +9,8 @@ namespace app {
 namespace {
 
 constexpr std::string_view kHelp =
-    "Usage: kolvane [--port NAME [--on]] [QT-OPTION...]\n"
+    "Usage: kolvane [--port NAME [--on]] [--http [ADDRESS:]PORT] [--tcp [ADDRESS:]PORT]\n"
+    "               [--token-file FILE] [QT-OPTION...]\n"
     "       kolvane --help | --version\n"
     "\n"
     "An on-screen remote control for a quad-view video device on an RS-232 serial line.\n"
@@ -19,6 +20,14 @@ constexpr std::string_view kHelp =
     "\n"
     "  --port NAME    start with NAME in the port box instead of COM6\n"
     "  --on           switch the port on at the start, as a click on the switch does\n"
+    "  --http [ADDRESS:]PORT\n"
+    "                 serve the remote over HTTP and WebSocket (address 127.0.0.1 unless\n"
+    "                 given)\n"
+    "  --tcp [ADDRESS:]PORT\n"
+    "                 serve the remote as text lines over TCP\n"
+    "  --token-file FILE\n"
+    "                 want the token in FILE from every caller; needed to listen on any\n"
+    "                 address but this computer's own\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
     "\n"
@@ -55,11 +64,25 @@ StartRequest takeStartRequest(int& argc, char** argv) {
                 name = argv[++i];
             }
             if (name.empty()) {
-                request.error = "--port needs a port name";
+                request.errors.push_back("--port needs a port name");
             }
             request.port = std::string(name);
         } else if (arg.substr(0, 5) == "--on=") {
-            request.error = "--on takes no value";
+            request.errors.push_back("--on takes no value");
+        } else if (const auto equals = arg.find('=');
+                   control::isServerOption(arg.substr(0, equals))) {
+            const std::string_view name = arg.substr(0, equals);
+            std::string_view value;
+            if (equals != std::string_view::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < argc && argv[i + 1][0] != '-') {
+                value = argv[++i];
+            }
+            if (value.empty()) {
+                request.errors.push_back(std::string(name) + " needs a value");
+            } else {
+                control::takeServerOption(name, value, request.servers, request.errors);
+            }
         } else {
             argv[kept++] = argv[i];
         }

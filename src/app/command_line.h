@@ -2,6 +2,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "control/server_options.h"
 
 namespace app {
 
@@ -11,14 +14,16 @@ namespace app {
 std::optional<std::string> informationRequested(int argc, const char* const* argv);
 
 // What a desktop shortcut asks of the window at its start: a port for the box, and the switch
-// clicked once the window is up.
+// clicked once the window is up; and the servers that other programs drive it through.
 struct StartRequest {
     std::optional<std::string> port;
     bool switchOn = false;
-    std::string error;  // a wrong use of the options, without the program's name
+    control::ServerOptions servers;
+    std::vector<std::string> errors;  // wrong uses of the options, without the program's name
 };
 
-// Takes --port NAME and --on out of argv, leaving Qt's options for QApplication.
+// Takes --port NAME, --on and the server options out of argv, leaving Qt's options for
+// QApplication.
 StartRequest takeStartRequest(int& argc, char** argv);
 
 // Why no window can be shown, where Qt would abort for want of a display; nothing where one

@@ -1,11 +1,14 @@
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
 
 #include "app/command_line.h"
 #include "app/error_display.h"
 #include "app/form_kolvane.h"
 #include "app/kolvane_application.h"
+#include "control/api_service.h"
 #include "control/local_server.h"
 #include "version.h"
 
@@ -14,9 +17,12 @@ int main(int argc, char** argv) {
         // A full disk or a closed pipe is a failure, not a help text shown.
         return std::fputs(text->c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
     }
-    const app::StartRequest start = app::takeStartRequest(argc, argv);
-    if (!start.error.empty()) {
-        std::fprintf(stderr, "kolvane: %s\n", start.error.c_str());
+    app::StartRequest start = app::takeStartRequest(argc, argv);
+    const auto servers = control::serverSettings(start.servers, start.errors);
+    if (!start.errors.empty()) {
+        for (const std::string& error : start.errors) {
+            std::fprintf(stderr, "kolvane: %s\n", error.c_str());
+        }
         return 2;
     }
     if (const auto why = app::missingDisplay(argc, argv)) {
@@ -38,6 +44,20 @@ int main(int argc, char** argv) {
         }
         // Scripts and panels drive the device through the window while it holds the port.
         control::LocalServer server(FormKolvane.session(), "kolvane " KOLVANE_VERSION);
+        // No thread and no socket unless a server is asked for.
+        std::unique_ptr<control::ApiService> api;
+        if (start.servers.any()) {
+            try {
+                api = std::make_unique<control::ApiService>(FormKolvane.session(),
+                                                            "kolvane " KOLVANE_VERSION, *servers);
+            } catch (const std::runtime_error& e) {
+                std::fprintf(stderr, "kolvane: %s\n", e.what());
+                return 1;
+            }
+            for (const std::string& line : api->addresses()) {
+                std::fprintf(stderr, "kolvane: %s\n", line.c_str());
+            }
+        }
         FormKolvane.show();
         if (start.switchOn) {
             // From the event loop, as a click comes: a port that does not open shows as then.

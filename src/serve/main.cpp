@@ -4,10 +4,14 @@
 #include <QTimer>
 #include <exception>
 #include <iostream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "cli/std_streams.h"
+#include "control/api_service.h"
 #include "control/local_server.h"
 #include "serve/port_keeper.h"
 #include "serve/serve_options.h"
@@ -26,7 +30,8 @@ void say(const std::string& line) {
     std::cerr << "kolvane-serve: " << line << '\n';
 }
 
-int servePort(const serve::Options& options, int& argc, char** argv) {
+int servePort(const serve::Options& options, const control::ServerSettings& servers, int& argc,
+              char** argv) {
     QCoreApplication application(argc, argv);
     session::Session line;
     line.setBaudRate(options.baud);
@@ -41,6 +46,19 @@ int servePort(const serve::Options& options, int& argc, char** argv) {
         }
     });
     control::LocalServer server(line, "kolvane-serve " KOLVANE_VERSION);
+    std::unique_ptr<control::ApiService> api;
+    if (options.servers.any()) {
+        try {
+            api = std::make_unique<control::ApiService>(line, "kolvane-serve " KOLVANE_VERSION,
+                                                        servers);
+        } catch (const std::runtime_error& e) {
+            say(e.what());
+            return kFailed;
+        }
+        for (const std::string& address : api->addresses()) {
+            say(address);
+        }
+    }
     serve::PortKeeper keeper(line, say);
     if (!options.retry) {
         keeper.giveUpWith([](serve::PortKeeper::Loss loss) {
@@ -63,7 +81,11 @@ int main(int argc, char** argv) {
     cli::holdClosedStandardStreams();
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     try {
-        const serve::ParsedCommandLine parsed = serve::parseCommandLine(args);
+        serve::ParsedCommandLine parsed = serve::parseCommandLine(args);
+        std::optional<control::ServerSettings> servers;
+        if (parsed.options.action == serve::Options::Action::Serve) {
+            servers = control::serverSettings(parsed.options.servers, parsed.errors);
+        }
         for (const std::string& error : parsed.errors) {
             std::cerr << "kolvane-serve: " << error << '\n';
         }
@@ -78,7 +100,7 @@ int main(int argc, char** argv) {
                 std::cout << "kolvane-serve " KOLVANE_VERSION "\n";
                 break;
             case serve::Options::Action::Serve:
-                return servePort(parsed.options, argc, argv);
+                return servePort(parsed.options, *servers, argc, argv);
         }
         return std::cout.flush() ? 0 : 1;
     } catch (const std::exception& e) {

@@ -45,8 +45,12 @@ void PortKeeper::portSwitched(bool on) {
     if (on) {
         retry_->stop();
         say("opened " + session_.portText());
-    } else {
+    } else if (session_.lastCloseWasGone()) {
         lost(session_.portText() + " has gone (unplugged?)", Loss::Gone);
+    } else {
+        // A caller switched it off, which it stays until one switches it on.
+        retry_->stop();
+        say("switched off " + session_.portText());
     }
 }
 

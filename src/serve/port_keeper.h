@@ -13,8 +13,8 @@ namespace serve {
 
 // Keeps a session's port open for as long as it runs: a rack PC boots before its USB adapter
 // appears, and devices are power-cycled. While the port is missing or gone it is tried again
-// every retry interval. Each change of state is said once, as one line: a port that stays
-// missing is not news every two seconds.
+// every retry interval, unless a caller switched it off. Each change of state is said once, as one
+// line: a port that stays missing is not news every two seconds.
 class PortKeeper : public QObject, private session::Watcher {
 public:
     static constexpr std::chrono::milliseconds kRetryInterval{2000};

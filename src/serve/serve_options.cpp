@@ -13,7 +13,7 @@ using cli::readOption;
 namespace {
 
 bool takesValue(std::string_view option) {
-    return option == "--port" || option == "--baud";
+    return option == "--port" || option == "--baud" || control::isServerOption(option);
 }
 
 }  // namespace
@@ -50,6 +50,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
             options.baud = baudValue(*value, errors).value_or(options.baud);
         } else if (arg == "--no-retry") {
             options.retry = false;
+        } else if (control::isServerOption(arg)) {
+            control::takeServerOption(arg, *value, options.servers, errors);
         } else {
             errors.push_back("unknown option " + std::string(arg));
         }
@@ -58,7 +60,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string_view>& args) {
 }
 
 std::string usageText() {
-    return "usage: kolvane-serve [--port NAME] [--baud N] [--no-retry]\n"
+    return "usage: kolvane-serve [--port NAME] [--baud N] [--no-retry] [--http [ADDRESS:]PORT]\n"
+           "                     [--tcp [ADDRESS:]PORT] [--token-file FILE]\n"
            "\n"
            "Holds the quad-view device's serial port without a window and serves it to\n"
            "kolvane-send and other local programs, as the Kolvane Remote window does while\n"
@@ -69,6 +72,14 @@ std::string usageText() {
            "  --port NAME    the port: a device path, COMn or a comN alias (default COM6)\n"
            "  --baud N       the line's speed (default 9600)\n"
            "  --no-retry     end at once when the port does not open, or goes away\n"
+           "  --http [ADDRESS:]PORT\n"
+           "                 serve the remote over HTTP and WebSocket (address 127.0.0.1\n"
+           "                 unless given)\n"
+           "  --tcp [ADDRESS:]PORT\n"
+           "                 serve the remote as text lines over TCP\n"
+           "  --token-file FILE\n"
+           "                 want the token in FILE from every caller; needed to listen on\n"
+           "                 any address but this computer's own\n"
            "  -h, --help     show this help and exit\n"
            "      --version  show the version and exit\n"
            "\n"

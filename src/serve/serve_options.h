@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "control/server_options.h"
+
 namespace serve {
 
 struct Options {
@@ -13,6 +15,7 @@ struct Options {
     std::string port = "COM6";  // as kolvane-send and the window
     std::int32_t baud = 9600;
     bool retry = true;
+    control::ServerOptions servers;
 };
 
 // The options, or every mistake on the command line, one line each.

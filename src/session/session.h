@@ -72,6 +72,8 @@ public:
     void setBaudRate(std::int32_t baud) { link_.setBaudRate(baud); }
     // The last message the device finished, or nothing yet.
     const std::optional<std::string>& lastMessage() const { return lastMessage_; }
+    // The port was last closed because its device vanished, not by a switch.
+    bool lastCloseWasGone() const { return lastCloseWasGone_; }
 
     // The switch: closes an open port, else opens the one named, showing the outcome.
     void switchPort();
