@@ -327,15 +327,22 @@ private:
     std::size_t at_ = 0;
 };
 
-// The members of a body that must be a JSON object, or a refusal.
-std::optional<std::map<std::string, JsonReader::Value>> bodyObject(std::string_view body,
-                                                                   ParsedApiRequest& refusal) {
+// The member `name` of a body that must be a JSON object, of type T; or a refusal.
+template <typename T>
+std::optional<T> bodyMember(std::string_view body, const char* name, const char* wanted,
+                            ParsedApiRequest& refusal) {
     std::string error;
-    auto members = JsonReader(body).object(error);
+    const auto members = JsonReader(body).object(error);
     if (!members) {
         refusal = refused(400, error);
+        return std::nullopt;
     }
-    return members;
+    const auto found = members->find(name);
+    if (found == members->end() || !std::holds_alternative<T>(found->second)) {
+        refusal = refused(400, std::string("the body needs \"") + name + "\", " + wanted);
+        return std::nullopt;
+    }
+    return std::get<T>(found->second);
 }
 
 // The `wait=MS` of a query, the only parameter there is.
@@ -425,7 +432,6 @@ ParsedApiRequest parseHttpRequest(std::string_view method, std::string_view targ
         return refused(404, "no such endpoint; the API is under /api/v1/");
     }
     const std::string_view route = path.substr(kPrefix.size());
-    const bool post = method == "POST";
     const auto wrongMethod = [](const char* wanted) {
         return refused(405, std::string("use ") + wanted + " here");
     };
@@ -439,65 +445,47 @@ ParsedApiRequest parseHttpRequest(std::string_view method, std::string_view targ
         request.kind = route == "state" ? ApiRequest::Kind::State : ApiRequest::Kind::Keys;
         return accepted(request);
     }
-    if (route.substr(0, 5) == "keys/") {
-        if (!post) {
-            return wrongMethod("POST");
+    if (route == "events") {
+        return refused(400, "/api/v1/events is a WebSocket");
+    }
+    const bool isKey = route.substr(0, 5) == "keys/";
+    if (!isKey && route != "text" && route != "port" && route != "search") {
+        return refused(404, "no such endpoint");
+    }
+    if (method != "POST") {
+        return wrongMethod("POST");
+    }
+    if (route == "search") {
+        request.kind = ApiRequest::Kind::Search;
+        return accepted(request);
+    }
+    if (route == "port") {
+        request.kind = ApiRequest::Kind::Port;
+        const auto open = bodyMember<bool>(body, "open", "true or false", refusal);
+        if (!open) {
+            return refusal;
         }
+        request.open = *open;
+        return accepted(request);
+    }
+    ParsedApiRequest parsed;
+    if (isKey) {
         const auto name = percentDecode(route.substr(5));
         if (!name) {
             return refused(400, "a broken %-escape in the key's name");
         }
-        ParsedApiRequest parsed = keyRequest(*name);
-        if (parsed.request && !readQuery(query, *parsed.request, refusal)) {
+        parsed = keyRequest(*name);
+    } else {
+        const auto text = bodyMember<std::string>(body, "text", "a string", refusal);
+        if (!text) {
             return refusal;
         }
-        return parsed;
+        parsed = textRequest(*text);
     }
-    if (route == "text") {
-        if (!post) {
-            return wrongMethod("POST");
-        }
-        const auto members = bodyObject(body, refusal);
-        if (!members) {
-            return refusal;
-        }
-        const auto text = members->find("text");
-        if (text == members->end() || !std::holds_alternative<std::string>(text->second)) {
-            return refused(400, "the body needs \"text\", a string");
-        }
-        ParsedApiRequest parsed = textRequest(std::get<std::string>(text->second));
-        if (parsed.request && !readQuery(query, *parsed.request, refusal)) {
-            return refusal;
-        }
-        return parsed;
+    if (parsed.request && !readQuery(query, *parsed.request, refusal)) {
+        return refusal;
     }
-    if (route == "port") {
-        if (!post) {
-            return wrongMethod("POST");
-        }
-        const auto members = bodyObject(body, refusal);
-        if (!members) {
-            return refusal;
-        }
-        const auto open = members->find("open");
-        if (open == members->end() || !std::holds_alternative<bool>(open->second)) {
-            return refused(400, "the body needs \"open\", true or false");
-        }
-        request.kind = ApiRequest::Kind::Port;
-        request.open = std::get<bool>(open->second);
-        return accepted(request);
-    }
-    if (route == "search") {
-        if (!post) {
-            return wrongMethod("POST");
-        }
-        request.kind = ApiRequest::Kind::Search;
-        return accepted(request);
-    }
-    if (route == "events") {
-        return refused(400, "/api/v1/events is a WebSocket");
-    }
-    return refused(404, "no such endpoint");
+    return parsed;
 }
 
 ParsedApiRequest parseLine(std::string_view line) {
