@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "remote/key_lookup.h"
 #include "cli/send_options.h"
+#include "remote/key_lookup.h"
 
 namespace {
 
