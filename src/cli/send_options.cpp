@@ -29,7 +29,9 @@ std::optional<Command> keyCommand(std::string_view word, std::vector<std::string
             errors.push_back("key " + quoted(word) + " could be any of " + joined(lookup.names));
             return std::nullopt;
         case remote::KeyLookup::Result::Unknown:
-            errors.push_back("unknown key " + quoted(word) + "; nearest: " + joined(lookup.names) +
+            errors.push_back("unknown key " + quoted(word) +
+                             (lookup.names.empty() ? "; the keys are " + remote::kKeyNumbers
+                                                   : "; nearest: " + joined(lookup.names)) +
                              " (--list-keys shows them all)");
             return std::nullopt;
         case remote::KeyLookup::Result::Found:

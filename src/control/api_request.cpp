@@ -50,10 +50,10 @@ ParsedApiRequest keyRequest(std::string_view name) {
     }
     const remote::KeyLookup lookup = remote::lookUpKey(name);
     if (lookup.result != remote::KeyLookup::Result::Found) {
+        const bool ambiguous = lookup.result == remote::KeyLookup::Result::Ambiguous;
         ParsedApiRequest parsed =
-            refused(404, (lookup.result == remote::KeyLookup::Result::Ambiguous ? "ambiguous key "
-                                                                                : "unknown key ") +
-                             shown(name));
+            refused(404, (ambiguous ? "ambiguous key " : "unknown key ") + shown(name) +
+                             (lookup.names.empty() ? "; the keys are " + remote::kKeyNumbers : ""));
         parsed.names = lookup.names;
         return parsed;
     }

@@ -56,10 +56,14 @@ std::vector<std::string_view> namesOf(const RemoteKey& key) {
     return names;
 }
 
+bool isNumber(std::string_view word) {
+    return word.size() >= 2 && word[0] == '#' &&
+           std::all_of(word.begin() + 1, word.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
 const RemoteKey* byNumber(std::string_view word) {
-    if (word.size() < 2 || word.size() > 3 || word[0] != '#' ||
-        !std::all_of(word.begin() + 1, word.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    if (!isNumber(word) || word.size() > 3) {
         return nullptr;
     }
     const int number = std::stoi(std::string(word.substr(1)));
@@ -79,7 +83,8 @@ KeyLookup lookUpKey(std::string_view word) {
     if (const RemoteKey* key = byNumber(word)) {
         return found(*key);
     }
-    if (word.empty()) {
+    // No name is like a number: "#22" is a number past the last key, not a misspelt name.
+    if (word.empty() || isNumber(word)) {
         return {};
     }
     // A whole name wins over the longer names it begins: "1_3_Split" is not also

@@ -39,6 +39,7 @@ TEST(SendKeyLookup, UnknownWordsGetTheNearestNames) {
     for (const char* word : {"", "#0", "#22", "#", "x#1", "#1x"}) {
         EXPECT_EQ(remote::lookUpKey(word).result, KeyLookup::Result::Unknown) << word;
     }
+    EXPECT_TRUE(remote::lookUpKey("#22").names.empty());
     EXPECT_EQ(remote::lookUpKey("powr").names, std::vector<std::string_view>{"POWER_ON/OFF"});
     EXPECT_EQ(remote::lookUpKey("4ch_shwo").names, std::vector<std::string_view>{"4CH_Show"});
 }
