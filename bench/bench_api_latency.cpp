@@ -65,7 +65,6 @@ int main(int argc, char** argv) {
 
     bench::WindowOnPty window;
     if (!window.open()) {
-        std::fprintf(stderr, "the port did not open on %s\n", window.device.path().c_str());
         return 1;
     }
     window.device.drain();

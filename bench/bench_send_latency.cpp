@@ -57,7 +57,6 @@ int main(int argc, char** argv) {
 
     control::LocalServer server(window.form.session(), "kolvane");
     if (!window.open()) {
-        std::fprintf(stderr, "the window did not open COM6\n");
         return 1;
     }
     std::vector<double> through;

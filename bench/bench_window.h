@@ -18,19 +18,25 @@ struct WindowOnPty {
     testing_support::PtyDevice device;
     TFormKolvane form;
 
-    // False when the port did not open; the benchmark then has nothing to measure.
+    // False, having said so, when the port did not open: the benchmark then has nothing to
+    // measure.
     bool open() {
         form.setErrorDisplay([](const QString& message) {
             std::fprintf(stderr, "window error: %s\n", qPrintable(message));
         });
         form.show();
         if (!QTest::qWaitForWindowExposed(&form)) {
+            std::fprintf(stderr, "the window was not shown\n");
             return false;
         }
         form.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
             ->setText(QString::fromStdString(device.path()));
         form.BitBtnRS232Click();
-        return form.session().link().ComOpened();
+        if (!form.session().link().ComOpened()) {
+            std::fprintf(stderr, "the port did not open on %s\n", device.path().c_str());
+            return false;
+        }
+        return true;
     }
 
     QPlainTextEdit* log() { return form.findChild<QPlainTextEdit*>(QStringLiteral("Memo1")); }
