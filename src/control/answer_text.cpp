@@ -65,6 +65,10 @@ std::string plainLine(std::string_view bytes) {
     return text;
 }
 
+std::string errorJson(std::string_view reason) {
+    return "{\"error\":" + jsonString(reason) + "}";
+}
+
 std::string keyJson(const remote::RemoteKey& key) {
     return "{\"number\":" + std::to_string(key.hotspot) + ",\"hint\":" + jsonString(key.hint) +
            ",\"command\":" + jsonStringOrNull(key.commandText) +

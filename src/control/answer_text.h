@@ -17,6 +17,9 @@ std::string jsonString(std::string_view bytes);
 // and non-ASCII bytes a device may send shown as escapes rather than handed to a terminal.
 std::string plainLine(std::string_view bytes);
 
+// {"error":"…"}: a refusal's reason as JSON.
+std::string errorJson(std::string_view reason);
+
 // A key of the remote as JSON: {"number","hint","command","answer"}, null for what the
 // reserved key lacks.
 std::string keyJson(const remote::RemoteKey& key);

@@ -19,15 +19,6 @@ std::string waitText(std::chrono::milliseconds wait) {
     return "no answer in " + std::to_string(wait.count()) + " ms";
 }
 
-std::string hostAndPort(const ListenAddress& address, std::uint16_t port) {
-    const bool v6 = address.host.find(':') != std::string::npos;
-    return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port);
-}
-
-std::string errorJson(const std::string& error) {
-    return "{\"error\":" + jsonString(error) + "}";
-}
-
 std::string namesJson(const std::vector<std::string_view>& names) {
     std::string json = "[";
     for (std::string_view name : names) {
@@ -56,11 +47,11 @@ ApiService::~ApiService() {
 std::vector<std::string> ApiService::addresses() const {
     std::vector<std::string> lines;
     if (settings_.http) {
-        lines.push_back("HTTP API on http://" + hostAndPort(*settings_.http, httpPort()) +
+        lines.push_back("HTTP API on http://" + addressText(*settings_.http, httpPort()) +
                         "/api/v1/");
     }
     if (settings_.tcp) {
-        lines.push_back("TCP lines on " + hostAndPort(*settings_.tcp, tcpPort()));
+        lines.push_back("TCP lines on " + addressText(*settings_.tcp, tcpPort()));
     }
     return lines;
 }

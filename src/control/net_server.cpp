@@ -1,5 +1,7 @@
 #include "control/net_server.h"
 
+#include "control/answer_text.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -102,10 +104,6 @@ std::optional<std::string> hostName(std::string_view value) {
     return lowered(name);
 }
 
-std::string errorJson(std::string_view words) {
-    return std::string(R"({"error":")") + std::string(words) + R"("})";
-}
-
 Response makeResponse(unsigned status, std::string body, unsigned version, bool keepAlive) {
     Response res;
     res.version(version);
@@ -124,12 +122,6 @@ std::string wireText(const Response& res) {
     std::ostringstream out;
     out << res;
     return out.str();
-}
-
-std::string endpointText(const asio::ip::address& address, const std::string& host,
-                         std::uint16_t port) {
-    const std::string shown = address.is_v6() ? "[" + host + "]" : host;
-    return shown + ":" + std::to_string(port);
 }
 
 // Sends `text`, then closes so that the peer can still read it: stops sending, throws away
@@ -382,9 +374,9 @@ private:
         const bool keepAlive = req.keep_alive();
         if (server_.token &&
             !bearerMatches(view(req[http::field::authorization]), *server_.token)) {
-            Response res = makeResponse(
-                401, errorJson("a token is needed: Authorization: Bearer \xE2\x80\xA6"), version,
-                keepAlive);
+            Response res =
+                makeResponse(401, errorJson("a token is needed: Authorization: Bearer TOKEN"),
+                             version, keepAlive);
             res.set(http::field::www_authenticate, "Bearer");
             send(std::move(res));
             return;
@@ -676,8 +668,7 @@ tcp::acceptor Server::listen(const ListenAddress& where) {
         acceptor.listen(asio::socket_base::max_listen_connections, ec);
     }
     if (ec) {
-        throw std::runtime_error("cannot listen on " +
-                                 endpointText(address, where.host, where.port) + ": " +
+        throw std::runtime_error("cannot listen on " + addressText(where, where.port) + ": " +
                                  ec.message());
     }
     return acceptor;

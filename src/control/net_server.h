@@ -15,6 +15,12 @@ struct ListenAddress {
     std::uint16_t port = 0;
 };
 
+// "127.0.0.1:8470", "[::1]:8470": the host as people and URLs write it, on `port`.
+inline std::string addressText(const ListenAddress& address, std::uint16_t port) {
+    const bool v6 = address.host.find(':') != std::string::npos;
+    return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port);
+}
+
 // What the network side asks of the program. Called on the network thread; an implementation
 // hands each call over to the thread that owns the session, in the order they came, and calls
 // `reply` exactly once, from any thread.

@@ -6,14 +6,7 @@
 
 namespace control {
 
-namespace {
-
-std::string printedAs(const ListenAddress& address) {
-    const bool v6 = address.host.find(':') != std::string::npos;
-    return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool isServerOption(std::string_view name) {
     return name == "--http" || name == "--tcp" || name == "--token-file";
@@ -132,7 +125,8 @@ std::optional<ServerSettings> serverSettings(const ServerOptions& options,
     } servers[] = {{"--http", options.http}, {"--tcp", options.tcp}};
     for (const auto& server : servers) {
         if (server.where && !isLoopback(*server.where) && !options.tokenFile) {
-            errors.push_back(std::string(server.option) + " " + printedAs(*server.where) +
+            errors.push_back(std::string(server.option) + " " +
+                             addressText(*server.where, server.where->port) +
                              ": listening beyond this computer needs --token-file");
         }
     }
