@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,17 +20,23 @@ struct OpenResult {
     OpenError error;
 };
 
-// One open serial device, taken exclusively. Owns the descriptor, the lock and the line
-// settings found at open; the destructor gives all three back.
+// Called again and again, at most a few tens of milliseconds apart, while an open waits on
+// the network, so that its caller can keep its own work going.
+using WhileWaiting = std::function<void()>;
+
+// One open serial line, taken exclusively: a device of this computer, or a port that a
+// serial-to-network adapter serves (socket://HOST:PORT raw, rfc2217://HOST:PORT with port
+// control). Closing gives back what the open took.
 class SerialDevice {
 public:
-    // Opens the serial device a port path (see portPathFor, or a device path) names,
-    // for reading and writing; never creates or truncates anything. No device, and the reason,
-    // when it is not a serial device, does not exist, may not be opened or is held by another
-    // program.
-    static OpenResult open(const std::string& portPath);
+    // Opens the serial line a port path (see portPathFor, or a device path) names, for
+    // reading and writing; never creates or truncates anything. No device, and the reason,
+    // when it is not a serial device, does not exist, may not be opened, is held by another
+    // program, or its server cannot be reached within kConnectBound.
+    static OpenResult open(const std::string& portPath, const WhileWaiting& whileWaiting = {});
 
-    ~SerialDevice();
+    SerialDevice() = default;
+    virtual ~SerialDevice() = default;
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
@@ -37,41 +44,38 @@ public:
     // binary line with software flow control off, leaves hardware flow control alone, and
     // writes them back. False when the driver refuses them (for instance a speed it cannot
     // take); `refusal`, when given, then holds the system's words.
-    bool applyLineSettings(std::int32_t baud, std::string* refusal = nullptr);
+    virtual bool applyLineSettings(std::int32_t baud, std::string* refusal = nullptr) = 0;
 
     // Writes all bytes, waiting while the driver's queue is full, but never longer than
     // `bound` in all: a line stalled by flow control must not freeze the caller.
     // Returns the number of bytes the driver took.
-    std::size_t write(const std::uint8_t* data, std::size_t count,
-                      std::chrono::milliseconds bound = kWriteBound);
+    virtual std::size_t write(const std::uint8_t* data, std::size_t count,
+                              std::chrono::milliseconds bound = kWriteBound) = 0;
 
     // Bytes waiting in the driver's input queue; nothing when the device cannot say
     // (typically because it has gone away).
-    std::optional<std::size_t> waitingBytes() const;
+    virtual std::optional<std::size_t> waitingBytes() const = 0;
 
     // Reads at most `max` bytes without waiting; returns how many were read.
-    std::size_t read(std::uint8_t* buffer, std::size_t max);
+    virtual std::size_t read(std::uint8_t* buffer, std::size_t max) = 0;
 
-    void discardInput();
+    virtual void discardInput() = 0;
 
     // A descriptor that becomes readable when input arrives, so a caller may sleep until then
     // instead of polling; none where the platform offers no such wait, or once gone.
-    std::optional<int> inputDescriptor() const;
+    virtual std::optional<std::intptr_t> inputDescriptor() const = 0;
 
     // True when the line has hung up or is in error: its descriptor then stays readable
     // without any input.
-    bool hungUp() const;
+    virtual bool hungUp() const = 0;
 
     // True once a count, read or write has found the device gone (unplugged, or its line
     // hung up) rather than merely quiet. From then on they all do nothing.
-    bool gone() const;
+    virtual bool gone() const = 0;
 
     static constexpr std::chrono::milliseconds kWriteBound{100};
-
-private:
-    class Impl;
-    explicit SerialDevice(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl_;
+    // Resolving a server's name, connecting and agreeing on port control, in all.
+    static constexpr std::chrono::milliseconds kConnectBound{3000};
 };
 
 }  // namespace serial

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "serial/local_device.h"
 #include "serial/port_name.h"
 #include "serial/port_path.h"
-#include "serial/serial_device.h"
 #include "serial/terminal_device.h"
 
 namespace serial {
@@ -103,13 +103,11 @@ speed_t speedConstant(std::int32_t baud) {
     return B0;
 }
 
-}  // namespace
-
-class SerialDevice::Impl {
+class LocalDevice final : public SerialDevice {
 public:
-    Impl(int fd, const termios& original) : fd_(fd), original_(original) {}
+    LocalDevice(int fd, const termios& original) : fd_(fd), original_(original) {}
 
-    ~Impl() {
+    ~LocalDevice() override {
         settleOutput();
         ::tcsetattr(fd_, TCSANOW, &original_);
         ::ioctl(fd_, TIOCNXCL);
@@ -118,9 +116,17 @@ public:
 
     int fd() const { return fd_; }
 
-    bool gone() const { return gone_; }
-    void markGone() { gone_ = true; }
-    void noteFailure(int cause) {
+    bool applyLineSettings(std::int32_t baud, std::string* refusal) override;
+    std::size_t write(const std::uint8_t* data, std::size_t count,
+                      std::chrono::milliseconds bound) override;
+    std::optional<std::size_t> waitingBytes() const override;
+    std::size_t read(std::uint8_t* buffer, std::size_t max) override;
+    void discardInput() override;
+    std::optional<std::intptr_t> inputDescriptor() const override;
+    bool hungUp() const override;
+    bool gone() const override { return gone_; }
+    void markGone() const { gone_ = true; }
+    void noteFailure(int cause) const {
         if (meansGone(cause)) {
             gone_ = true;
         }
@@ -145,13 +151,12 @@ private:
 
     int fd_;
     termios original_;
-    bool gone_ = false;
+    mutable bool gone_ = false;
 };
 
-SerialDevice::SerialDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-SerialDevice::~SerialDevice() = default;
+}  // namespace
 
-OpenResult SerialDevice::open(const std::string& portPath) {
+OpenResult openLocalDevice(const std::string& portPath) {
     OpenError error;
     error.port = withoutPortPathPrefix(portPath);
     error.device = devicePathForPort(portPath, portAliasDir());
@@ -200,11 +205,10 @@ OpenResult SerialDevice::open(const std::string& portPath) {
         const int cause = errno;
         return giveUp(kindOfFailure(cause), cause);
     }
-    return {std::unique_ptr<SerialDevice>(new SerialDevice(std::make_unique<Impl>(fd, original))),
-            std::move(error)};
+    return {std::make_unique<LocalDevice>(fd, original), std::move(error)};
 }
 
-bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
+bool LocalDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
     const auto refuse = [refusal](int cause) {
         if (refusal != nullptr) {
             *refusal = systemMessage(cause);
@@ -216,7 +220,7 @@ bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
         return refuse(EINVAL);
     }
     termios settings{};
-    if (::tcgetattr(impl_->fd(), &settings) != 0) {
+    if (::tcgetattr(fd(), &settings) != 0) {
         return refuse(errno);
     }
     // A serial line here is always binary: a cooked tty would turn 0x0A into 0x0D 0x0A and
@@ -232,12 +236,12 @@ bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0 ||
-        ::tcsetattr(impl_->fd(), TCSANOW, &settings) != 0) {
+        ::tcsetattr(fd(), TCSANOW, &settings) != 0) {
         return refuse(errno);
     }
     // tcsetattr succeeds if any one change took; read back to be sure all did.
     termios applied{};
-    if (::tcgetattr(impl_->fd(), &applied) != 0) {
+    if (::tcgetattr(fd(), &applied) != 0) {
         return refuse(errno);
     }
     if (::cfgetospeed(&applied) != speed || (applied.c_cflag & (CSIZE | PARENB | CSTOPB)) != CS8) {
@@ -246,12 +250,12 @@ bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
     return true;
 }
 
-std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
-                                std::chrono::milliseconds bound) {
+std::size_t LocalDevice::write(const std::uint8_t* data, std::size_t count,
+                               std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
     std::size_t written = 0;
-    while (written < count && !impl_->gone()) {
-        const ssize_t n = ::write(impl_->fd(), data + written, count - written);
+    while (written < count && !gone()) {
+        const ssize_t n = ::write(fd(), data + written, count - written);
         if (n > 0) {
             written += static_cast<std::size_t>(n);
             continue;
@@ -260,7 +264,7 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            impl_->noteFailure(errno);
+            noteFailure(errno);
             break;
         }
         const auto left =
@@ -268,25 +272,25 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
         if (left.count() <= 0) {
             break;
         }
-        pollfd pfd{impl_->fd(), POLLOUT, 0};
+        pollfd pfd{fd(), POLLOUT, 0};
         const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno != EINTR) {
             break;
         }
         if (ready > 0 && (pfd.revents & POLLHUP) != 0) {
-            impl_->markGone();
+            markGone();
         }
     }
     return written;
 }
 
-std::optional<std::size_t> SerialDevice::waitingBytes() const {
-    if (impl_->gone()) {
+std::optional<std::size_t> LocalDevice::waitingBytes() const {
+    if (gone()) {
         return std::nullopt;
     }
     int waiting = 0;
-    if (::ioctl(impl_->fd(), FIONREAD, &waiting) != 0) {
-        impl_->noteFailure(errno);
+    if (::ioctl(fd(), FIONREAD, &waiting) != 0) {
+        noteFailure(errno);
         return std::nullopt;
     }
     if (waiting < 0) {
@@ -295,40 +299,36 @@ std::optional<std::size_t> SerialDevice::waitingBytes() const {
     return static_cast<std::size_t>(waiting);
 }
 
-std::size_t SerialDevice::read(std::uint8_t* buffer, std::size_t max) {
-    if (max == 0 || impl_->gone()) {
+std::size_t LocalDevice::read(std::uint8_t* buffer, std::size_t max) {
+    if (max == 0 || gone()) {
         return 0;
     }
     ssize_t n;
     do {
-        n = ::read(impl_->fd(), buffer, max);
+        n = ::read(fd(), buffer, max);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        impl_->noteFailure(errno);
+        noteFailure(errno);
     }
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-void SerialDevice::discardInput() {
-    if (!impl_->gone()) {
-        ::tcflush(impl_->fd(), TCIFLUSH);
+void LocalDevice::discardInput() {
+    if (!gone()) {
+        ::tcflush(fd(), TCIFLUSH);
     }
 }
 
-std::optional<int> SerialDevice::inputDescriptor() const {
-    if (impl_->gone()) {
+std::optional<std::intptr_t> LocalDevice::inputDescriptor() const {
+    if (gone()) {
         return std::nullopt;
     }
-    return impl_->fd();
+    return fd();
 }
 
-bool SerialDevice::hungUp() const {
-    pollfd pfd{impl_->fd(), POLLIN, 0};
+bool LocalDevice::hungUp() const {
+    pollfd pfd{fd(), POLLIN, 0};
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
-bool SerialDevice::gone() const {
-    return impl_->gone();
 }
 
 }  // namespace serial

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "serial/local_device.h"
 #include "serial/port_path.h"
-#include "serial/serial_device.h"
 
 namespace serial {
 
@@ -76,14 +76,12 @@ bool isDeviceName(std::string_view name) {
     return !name.empty() && name.find_first_of(std::string_view("/\\\0", 3)) == name.npos;
 }
 
-}  // namespace
-
-class SerialDevice::Impl {
+class LocalDevice final : public SerialDevice {
 public:
-    Impl(HANDLE handle, const DCB& originalState, const COMMTIMEOUTS& originalTimeouts)
+    LocalDevice(HANDLE handle, const DCB& originalState, const COMMTIMEOUTS& originalTimeouts)
         : handle_(handle), originalState_(originalState), originalTimeouts_(originalTimeouts) {}
 
-    ~Impl() {
+    ~LocalDevice() override {
         // Fails harmlessly when the device has gone.
         ::SetCommState(handle_, &originalState_);
         ::SetCommTimeouts(handle_, &originalTimeouts_);
@@ -92,8 +90,16 @@ public:
 
     HANDLE handle() const { return handle_; }
 
-    bool gone() const { return gone_; }
-    void noteFailure(DWORD code) {
+    bool applyLineSettings(std::int32_t baud, std::string* refusal) override;
+    std::size_t write(const std::uint8_t* data, std::size_t count,
+                      std::chrono::milliseconds bound) override;
+    std::optional<std::size_t> waitingBytes() const override;
+    std::size_t read(std::uint8_t* buffer, std::size_t max) override;
+    void discardInput() override;
+    std::optional<std::intptr_t> inputDescriptor() const override;
+    bool hungUp() const override;
+    bool gone() const override { return gone_; }
+    void noteFailure(DWORD code) const {
         if (meansGone(code)) {
             gone_ = true;
         }
@@ -120,13 +126,12 @@ private:
     DCB originalState_;
     COMMTIMEOUTS originalTimeouts_;
     std::optional<DWORD> writeMs_;
-    bool gone_ = false;
+    mutable bool gone_ = false;
 };
 
-SerialDevice::SerialDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-SerialDevice::~SerialDevice() = default;
+}  // namespace
 
-OpenResult SerialDevice::open(const std::string& portPath) {
+OpenResult openLocalDevice(const std::string& portPath) {
     OpenError error;
     error.port = withoutPortPathPrefix(portPath);
     const bool prefixed = error.port.size() < portPath.size();
@@ -158,17 +163,17 @@ OpenResult SerialDevice::open(const std::string& portPath) {
         ::CloseHandle(handle);
         return refused(std::move(error), Kind::NotSerial, code);
     }
-    auto impl = std::make_unique<Impl>(handle, state, timeouts);
+    auto device = std::make_unique<LocalDevice>(handle, state, timeouts);
     // The timeouts found may be none at all, under which a read or write blocks for ever;
     // bound them from the start, as a non-blocking open does on POSIX systems.
-    if (!impl->useTimeouts(static_cast<DWORD>(kWriteBound.count()))) {
+    if (!device->useTimeouts(static_cast<DWORD>(kWriteBound.count()))) {
         const DWORD code = ::GetLastError();
         return refused(std::move(error), Kind::Other, code);
     }
-    return {std::unique_ptr<SerialDevice>(new SerialDevice(std::move(impl))), std::move(error)};
+    return {std::move(device), std::move(error)};
 }
 
-bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
+bool LocalDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
     const auto refuse = [refusal](DWORD code) {
         if (refusal != nullptr) {
             *refusal = systemMessage(code);
@@ -180,7 +185,7 @@ bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
     }
     DCB state{};
     state.DCBlength = sizeof state;
-    if (!::GetCommState(impl_->handle(), &state)) {
+    if (!::GetCommState(handle(), &state)) {
         return refuse(::GetLastError());
     }
     state.BaudRate = static_cast<DWORD>(baud);
@@ -197,34 +202,34 @@ bool SerialDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
     state.fAbortOnError = FALSE;
     state.fOutX = FALSE;
     state.fInX = FALSE;
-    if (!::SetCommState(impl_->handle(), &state)) {
+    if (!::SetCommState(handle(), &state)) {
         return refuse(::GetLastError());
     }
     // A write stalled by flow control must not freeze the window.
-    if (!impl_->useTimeouts(static_cast<DWORD>(kWriteBound.count()))) {
+    if (!useTimeouts(static_cast<DWORD>(kWriteBound.count()))) {
         return refuse(::GetLastError());
     }
     return true;
 }
 
-std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
-                                std::chrono::milliseconds bound) {
+std::size_t LocalDevice::write(const std::uint8_t* data, std::size_t count,
+                               std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
     std::size_t written = 0;
-    while (written < count && !impl_->gone()) {
+    while (written < count && !gone()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             break;
         }
-        if (!impl_->useTimeouts(static_cast<DWORD>(
+        if (!useTimeouts(static_cast<DWORD>(
                 std::min<std::chrono::milliseconds::rep>(left.count(), MAXDWORD)))) {
-            impl_->noteFailure(::GetLastError());
+            noteFailure(::GetLastError());
             break;
         }
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - written, MAXDWORD));
         DWORD taken = 0;
-        if (!::WriteFile(impl_->handle(), data + written, chunk, &taken, nullptr)) {
-            impl_->noteFailure(::GetLastError());
+        if (!::WriteFile(handle(), data + written, chunk, &taken, nullptr)) {
+            noteFailure(::GetLastError());
             break;
         }
         // A write that takes nothing without failing has run out of time.
@@ -236,49 +241,45 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t count,
     return written;
 }
 
-std::optional<std::size_t> SerialDevice::waitingBytes() const {
-    if (impl_->gone()) {
+std::optional<std::size_t> LocalDevice::waitingBytes() const {
+    if (gone()) {
         return std::nullopt;
     }
     DWORD errors = 0;
     COMSTAT status{};
-    if (!::ClearCommError(impl_->handle(), &errors, &status)) {
-        impl_->noteFailure(::GetLastError());
+    if (!::ClearCommError(handle(), &errors, &status)) {
+        noteFailure(::GetLastError());
         return std::nullopt;
     }
     return static_cast<std::size_t>(status.cbInQue);
 }
 
-std::size_t SerialDevice::read(std::uint8_t* buffer, std::size_t max) {
-    if (max == 0 || impl_->gone()) {
+std::size_t LocalDevice::read(std::uint8_t* buffer, std::size_t max) {
+    if (max == 0 || gone()) {
         return 0;
     }
     const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(max, MAXDWORD));
     DWORD got = 0;
-    if (!::ReadFile(impl_->handle(), buffer, wanted, &got, nullptr)) {
-        impl_->noteFailure(::GetLastError());
+    if (!::ReadFile(handle(), buffer, wanted, &got, nullptr)) {
+        noteFailure(::GetLastError());
         return 0;
     }
     return got;
 }
 
-void SerialDevice::discardInput() {
-    if (!impl_->gone()) {
-        ::PurgeComm(impl_->handle(), PURGE_RXCLEAR);
+void LocalDevice::discardInput() {
+    if (!gone()) {
+        ::PurgeComm(handle(), PURGE_RXCLEAR);
     }
 }
 
 // Windows keeps the plain 100 ms poll: waiting on a COM handle needs overlapped I/O.
-std::optional<int> SerialDevice::inputDescriptor() const {
+std::optional<std::intptr_t> LocalDevice::inputDescriptor() const {
     return std::nullopt;
 }
 
-bool SerialDevice::hungUp() const {
-    return impl_->gone();
-}
-
-bool SerialDevice::gone() const {
-    return impl_->gone();
+bool LocalDevice::hungUp() const {
+    return gone();
 }
 
 }  // namespace serial

@@ -31,7 +31,7 @@ bool SerialLink::Rs232Control(bool open, const std::string& path, std::int32_t b
     // then on the port is not open, whatever this attempt comes to.
     hComm_.close();
     comOpened_ = false;
-    OpenResult opened = SerialDevice::open(path);
+    OpenResult opened = SerialDevice::open(path, whileWaiting_);
     if (!opened.device) {
         hComm_.setInvalid();
         lastOpenError_ = std::move(opened.error);
@@ -78,7 +78,7 @@ void SerialLink::discardInput() {
     }
 }
 
-std::optional<int> SerialLink::inputDescriptor() const {
+std::optional<std::intptr_t> SerialLink::inputDescriptor() const {
     if (hComm_.device() == nullptr) {
         return std::nullopt;
     }

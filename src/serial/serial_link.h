@@ -44,6 +44,8 @@ public:
     std::int32_t BaudRate() const { return baudRate_; }
     void setComPortPath(const std::string& path) { comPortPath_ = path; }
     void setBaudRate(std::int32_t baud) { baudRate_ = baud; }
+    // What an open that waits on the network lets its caller do meanwhile.
+    void setWhileWaiting(WhileWaiting whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
 
     // Opens and configures the port at `path` (see portPathFor), or closes it.
     // True only when an open has succeeded. Data bits, parity and stop bits are always 8,
@@ -65,7 +67,7 @@ public:
     std::optional<std::size_t> waitingBytes() const;
     std::size_t read(std::uint8_t* buffer, std::size_t max);
     void discardInput();
-    std::optional<int> inputDescriptor() const;
+    std::optional<std::intptr_t> inputDescriptor() const;
     bool lineHungUp() const { return hComm_.device() != nullptr && hComm_.device()->hungUp(); }
 
     // The open device has been found gone: unplugged, or its line hung up.
@@ -78,6 +80,7 @@ private:
     std::int32_t baudRate_ = 0;
     std::uint64_t session_ = 0;
     std::optional<OpenError> lastOpenError_;
+    WhileWaiting whileWaiting_;
 };
 
 }  // namespace serial

@@ -88,6 +88,13 @@ Session::Session(QObject* parent, std::chrono::milliseconds pollPeriod)
     TimerSearcgDevice->setInterval(search::DeviceSearch::kSkipInterval);
     requestTimer_->setSingleShot(true);
     requestTimer_->setTimerType(Qt::PreciseTimer);
+    link_.setWhileWaiting([this] {
+        if (!waitShown_) {
+            waitShown_ = true;
+            tell([](Watcher& w) { w.waiting(true); });
+        }
+        QCoreApplication::processEvents();
+    });
     connect(TimerRs232, &QTimer::timeout, this, [this] { guarded([this] { pollTick(); }); });
     connect(TimerSearcgDevice, &QTimer::timeout, this,
             [this] { guarded([this] { searchTick(); }); });
@@ -145,6 +152,9 @@ void Session::setCommandText(const std::string& text) {
 // The switch.
 
 void Session::switchPort() {
+    if (opening_) {
+        return;
+    }
     if (link_.ComOpened()) {
         switchOff();
         return;
@@ -152,10 +162,29 @@ void Session::switchPort() {
     switchOn();
 }
 
+// A network port's open runs the event loop while it waits; whatever comes in meanwhile
+// must not start a second open, or close the port this one is opening.
+bool Session::openLink(const std::string& path) {
+    struct Opening {
+        Session& s;
+        explicit Opening(Session& session) : s(session) { s.opening_ = true; }
+        ~Opening() {
+            s.opening_ = false;
+            if (s.waitShown_) {
+                s.waitShown_ = false;
+                s.tell([](Watcher& w) { w.waiting(false); });
+            }
+        }
+    } opening{*this};
+    return link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit);
+}
+
 bool Session::switchOn() {
+    if (opening_) {
+        return false;
+    }
     const std::string path = serial::portPathFor(portText_);
-    link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit);
-    if (link_.ComOpened()) {
+    if (openLink(path)) {
         showOn(path);
         QCoreApplication::processEvents();
         return true;
@@ -166,12 +195,14 @@ bool Session::switchOn() {
 }
 
 void Session::switchOff() {
-    closeShowingOff();
+    if (!opening_) {
+        closeShowingOff();
+    }
 }
 
 bool Session::openQuietly() {
     const std::string path = serial::portPathFor(portText_);
-    if (!link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit)) {
+    if (!openLink(path)) {
         return false;
     }
     showOn(path);
@@ -213,6 +244,12 @@ void Session::followLink() {
         lineWatch_ = new QSocketNotifier(*fd, QSocketNotifier::Read, this);
         connect(lineWatch_, &QSocketNotifier::activated, this,
                 [this] { guarded([this] { lineReadable(); }); });
+    }
+    // A network port may have taken in data while it was being set up, which its
+    // descriptor no longer announces.
+    if (link_.waitingBytes().value_or(0) > 0) {
+        schedulePoll(pacer_.inputArrived(Clock::now()));
+        return;
     }
     paceReceiving();
 }
@@ -322,6 +359,9 @@ void Session::sendByte(std::uint8_t byte) {
 // Device search.
 
 void Session::startSearch() {
+    if (opening_) {
+        return;
+    }
     search_.restart();
     if (link_.ComOpened()) {
         switchPort();
@@ -335,6 +375,9 @@ bool Session::searching() const {
 }
 
 void Session::searchTick() {
+    if (opening_) {
+        return;
+    }
     SearchSteps steps(*this);
     search_.tick(steps);
     if (steps.stopped) {

@@ -38,6 +38,9 @@ public:
     virtual void messageFinished(const remote::Message& /*message*/) {}
     // The search has stopped: the port it found, or nothing.
     virtual void searchEnded(const std::optional<std::string>& /*port*/) {}
+    // An open is waiting on the network (true), or has ended (false). Meanwhile the session
+    // keeps the event loop going and ignores the switch and the search.
+    virtual void waiting(bool /*begins*/) {}
 };
 
 // One serial line and everything that works it, without a window: the link, the receiver
@@ -117,6 +120,7 @@ private:
     void tell(Event event);
     void guarded(const std::function<void()>& work);
 
+    bool openLink(const std::string& path);
     bool openQuietly();
     void showOn(const std::string& path);
     void closeShowingOff();
@@ -148,7 +152,9 @@ private:
     std::function<void(std::exception_ptr)> errorHandler_;
 
     bool lastCloseWasGone_ = false;  // the device vanished, rather than being switched off
-    std::deque<Pending> requests_;   // the front one is out when `requestOut_`
+    bool opening_ = false;
+    bool waitShown_ = false;
+    std::deque<Pending> requests_;  // the front one is out when `requestOut_`
     bool requestOut_ = false;
     std::uint64_t nextRequestId_ = 1;
     QTimer* requestTimer_;
