@@ -38,6 +38,26 @@ QString fromLocal8Bit(std::string_view bytes) {
     return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 TFormKolvane::TFormKolvane(QWidget* parent)
@@ -131,6 +151,9 @@ void TFormKolvane::showEvent(QShowEvent* event) {
 }
 
 bool TFormKolvane::eventFilter(QObject* watched, QEvent* event) {
+    if (waitingOnOpen_ && isUserInput(event->type())) {
+        return true;
+    }
     // Focus coming back from the list of names is not the box being entered again.
     if (watched == EditCOMport && event->type() == QEvent::FocusIn &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
@@ -228,6 +251,19 @@ void TFormKolvane::openFailed() {
         const std::string reason = serial::describe(*error);
         std::fprintf(stderr, "kolvane: %s\n", reason.c_str());
         BitBtnRS232->setToolTip(QString::fromLocal8Bit(reason.c_str()));
+    }
+}
+
+// While a network port opens the event loop runs, so the window repaints and its timers
+// tick; a click or key meanwhile would run a handler inside the switch's, so they go unheard.
+void TFormKolvane::waiting(bool begins) {
+    waitingOnOpen_ = begins;
+    if (begins) {
+        qApp->installEventFilter(this);
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    } else {
+        qApp->removeEventFilter(this);
+        QGuiApplication::restoreOverrideCursor();
     }
 }
 

@@ -105,9 +105,11 @@ private:
     void openFailed() override;
     void portTextChanged(const std::string& text) override;
     void commandTextChanged(const std::string& text) override;
+    void waiting(bool begins) override;
 
     session::Session* session_;
     bool syncingBoxes_ = false;  // while a box and the session take each other's text
+    bool waitingOnOpen_ = false;
     ErrorDisplay errorDisplay_;
 
     QLabel* ImagePanel = nullptr;
