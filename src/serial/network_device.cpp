@@ -402,6 +402,17 @@ std::optional<NetworkPort> parseNetworkPort(std::string_view name) {
     return port;
 }
 
+std::optional<std::string> networkPortIdentity(std::string_view name) {
+    const std::optional<NetworkPort> port = parseNetworkPort(name);
+    if (!port) {
+        return std::nullopt;
+    }
+    std::string host = port->host;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    return "tcp://[" + host + "]:" + port->service;
+}
+
 OpenResult openNetworkDevice(const std::string& name, const WhileWaiting& whileWaiting) {
     const auto deadline = Clock::now() + SerialDevice::kConnectBound;
     OpenError error;

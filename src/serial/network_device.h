@@ -24,6 +24,10 @@ bool isNetworkPortName(std::string_view name);
 // HOST:PORT with a port from 1 to 65535.
 std::optional<NetworkPort> parseNetworkPort(std::string_view name);
 
+// One spelling for every name of the same server port, either protocol and any case; nothing
+// for a name that is not a network port.
+std::optional<std::string> networkPortIdentity(std::string_view name);
+
 // Resolves and connects within SerialDevice::kConnectBound, calling `whileWaiting` meanwhile;
 // for rfc2217 also waits for the server to take port control.
 OpenResult openNetworkDevice(const std::string& name, const WhileWaiting& whileWaiting);
