@@ -11,7 +11,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DIR="${1:-$ROOT/build-fuzz}"
 SECONDS_EACH="${2:-60}"
 TARGETS=("${@:3}")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_receive fuzz_int_text fuzz_port_name fuzz_jpeg fuzz_owner_protocol fuzz_api_request)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(fuzz_receive fuzz_int_text fuzz_port_name fuzz_jpeg fuzz_owner_protocol fuzz_api_request fuzz_telnet)
 
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKOLVANE_FUZZ=ON -DKOLVANE_TESTS=OFF >/dev/null
