@@ -230,8 +230,8 @@ public:
         out_.insert(out_.end(), settings.begin(), settings.end());
         const auto deadline = std::max(settleBy_, Clock::now() + kLeastSettleTime);
         flushOut(deadline);
-        const TelnetCodec::FarSettings& far = codec_.farSettings();
-        while (!far.baud || !far.dataSize || !far.parity || !far.stopSize) {
+        const TelnetCodec::FarSettings& reported = codec_.farSettings();
+        while (!reported.baud || !reported.dataSize || !reported.parity || !reported.stopSize) {
             if (gone_) {
                 return refuse("the server closed the connection");
             }
@@ -240,9 +240,10 @@ public:
             }
             pump();
         }
-        if (*far.baud != std::uint32_t(baud) || *far.dataSize != 8 ||
-            *far.parity != TelnetCodec::kParityNone || *far.stopSize != TelnetCodec::kStopSizeOne) {
-            return refuse("the server set " + std::to_string(*far.baud) + " baud instead");
+        if (*reported.baud != std::uint32_t(baud) || *reported.dataSize != 8 ||
+            *reported.parity != TelnetCodec::kParityNone ||
+            *reported.stopSize != TelnetCodec::kStopSizeOne) {
+            return refuse("the server set " + std::to_string(*reported.baud) + " baud instead");
         }
         return true;
     }

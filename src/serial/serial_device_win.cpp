@@ -166,7 +166,7 @@ OpenResult openLocalDevice(const std::string& portPath) {
     auto device = std::make_unique<LocalDevice>(handle, state, timeouts);
     // The timeouts found may be none at all, under which a read or write blocks for ever;
     // bound them from the start, as a non-blocking open does on POSIX systems.
-    if (!device->useTimeouts(static_cast<DWORD>(kWriteBound.count()))) {
+    if (!device->useTimeouts(static_cast<DWORD>(SerialDevice::kWriteBound.count()))) {
         const DWORD code = ::GetLastError();
         return refused(std::move(error), Kind::Other, code);
     }
