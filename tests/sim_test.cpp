@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -234,8 +235,8 @@ TEST(Options, ValidCommandLines) {
     EXPECT_EQ(parse({}).action, ParsedOptions::Action::Run);
     EXPECT_EQ(parse({"--silent", "--help"}).action, ParsedOptions::Action::Help);
 
-    const auto all = parse(
-        {"--as", "com6", "--delay=300", "--flood", "11520", "--vanish-after", "0", "--garbage"});
+    const auto all = parse({"--as", "com6", "--delay=300", "--flood", "11520", "--vanish-after",
+                            "0", "--garbage", "--show-line"});
     ASSERT_EQ(all.action, ParsedOptions::Action::Run) << all.error;
     EXPECT_EQ(all.options.comPort, 6);
     EXPECT_EQ(all.options.delay, 300ms);
@@ -243,6 +244,7 @@ TEST(Options, ValidCommandLines) {
     EXPECT_EQ(all.options.vanishAfter, 0ms);
     EXPECT_TRUE(all.options.garbage);
     EXPECT_FALSE(all.options.silent);
+    EXPECT_TRUE(all.options.showLine);
 }
 
 TEST(Options, BadCommandLinesAreUsageErrors) {
@@ -253,6 +255,7 @@ TEST(Options, BadCommandLinesAreUsageErrors) {
         {"--delay", "5ms"},   {"--delay", ""},   {"--delay", "99999999999999999999999"},
         {"--flood", "0"},     {"--flood", "-1"}, {"--flood", "1e4"},
         {"--vanish-after=x"}, {"--silent=yes"},  {"--silent", "--garbage"},
+        {"--show-line=1"},
     };
     for (const auto& args : bad) {
         const auto parsed = sim::parseOptions(args);
@@ -452,6 +455,42 @@ TEST(SimProcess, AnswersKeysAndTheProbeEachAsItsOwnMessage) {
     const Received two = readTimed(line.get(), 2);
     ASSERT_EQ(two.values, (Bytes{0x46, 0x4A}));
     EXPECT_GE(two.times[1] - two.times[0], 200ms);
+}
+
+// What a program at the other end sets is shown before the frames it then sends, once per
+// change; a pty keeps the speed and stop bits but not the data bits or parity.
+TEST(SimProcess, ShowsTheLineSettingsWhenTheyChange) {
+    TempDir config;
+    SimProcess sim({"--show-line"}, config.path());
+    const std::string path = slavePathFrom(sim.readLine());
+    EXPECT_EQ(sim.readLine().rfind("line ", 0), 0u);
+    Fd line(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_GE(line.get(), 0) << path;
+    const struct {
+        speed_t speed;
+        tcflag_t flags;
+        std::string shown;  // empty: no change to show
+    } steps[] = {
+        {B19200, 0, "line 19200 8N1"},
+        {B19200, 0, ""},
+        {B115200, CSTOPB, "line 115200 8N2"},
+        {B4800, CS7 | PARENB, "line 4800 8N1"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.speed);
+        termios settings{};
+        ASSERT_EQ(::tcgetattr(line.get(), &settings), 0);
+        ::cfmakeraw(&settings);
+        settings.c_cflag = (settings.c_cflag & ~(CSIZE | CSTOPB | PARENB)) | CS8 | step.flags;
+        ASSERT_EQ(::cfsetspeed(&settings, step.speed), 0);
+        ASSERT_EQ(::tcsetattr(line.get(), TCSANOW, &settings), 0);
+        ASSERT_TRUE(writeAll(line.get(), "G45g\n"));
+        if (!step.shown.empty()) {
+            EXPECT_EQ(sim.readLine(), step.shown);
+        }
+        EXPECT_EQ(sim.readLine().rfind("rx \"G45g\\n\"", 0), 0u);
+        EXPECT_EQ(sim.readLine(), "tx \"E\" 45");
+    }
 }
 
 // However the simulator ends, even killed outright, its alias no longer leads to the pty,

@@ -144,6 +144,68 @@ void logLine(const std::string& line) {
     std::fputc('\n', stdout);
 }
 
+std::string baudText(speed_t speed) {
+    static const std::pair<speed_t, const char*> kSpeeds[] = {
+        {B0, "0"},
+        {B50, "50"},
+        {B75, "75"},
+        {B110, "110"},
+        {B134, "134"},
+        {B150, "150"},
+        {B200, "200"},
+        {B300, "300"},
+        {B600, "600"},
+        {B1200, "1200"},
+        {B1800, "1800"},
+        {B2400, "2400"},
+        {B4800, "4800"},
+        {B9600, "9600"},
+        {B19200, "19200"},
+        {B38400, "38400"},
+        {B57600, "57600"},
+        {B115200, "115200"},
+        {B230400, "230400"},
+#ifdef B460800
+        {B460800, "460800"},
+        {B500000, "500000"},
+        {B576000, "576000"},
+        {B921600, "921600"},
+        {B1000000, "1000000"},
+        {B1152000, "1152000"},
+        {B1500000, "1500000"},
+        {B2000000, "2000000"},
+        {B2500000, "2500000"},
+        {B3000000, "3000000"},
+        {B3500000, "3500000"},
+        {B4000000, "4000000"},
+#endif
+    };
+    for (const auto& [code, text] : kSpeeds) {
+        if (code == speed) {
+            return text;
+        }
+    }
+    return "?";
+}
+
+// `line 19200 8N1`. A pseudo-terminal keeps the speed and stop bits it is given but always
+// reports eight data bits and no parity.
+std::string describeLine(const termios& settings) {
+    const tcflag_t size = settings.c_cflag & CSIZE;
+    const char data = size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+    char parity = 'N';
+    if ((settings.c_cflag & PARENB) != 0) {
+        parity = (settings.c_cflag & PARODD) != 0 ? 'O' : 'E';
+#ifdef CMSPAR
+        if ((settings.c_cflag & CMSPAR) != 0) {
+            parity = parity == 'O' ? 'M' : 'S';
+        }
+#endif
+    }
+    const char stop = (settings.c_cflag & CSTOPB) != 0 ? '2' : '1';
+    return "line " + baudText(::cfgetospeed(&settings)) + " " + data + parity + stop;
+}
+
 class Simulator {
 public:
     Simulator(const sim::Options& options, Pty& pty, sim::PortAlias* alias, int wakeReadFd)
@@ -165,10 +227,13 @@ private:
     // one reads does not pile it up here.
     static constexpr std::size_t kFloodBacklog = 4096;
     static constexpr std::size_t kMaxReadsPerWake = 16;
+    // A change of settings wakes no one on the master side, so --show-line looks this often.
+    static constexpr auto kLineCheckInterval = 50ms;
 
     void receive(Clock::time_point now);
     void handleFrame(const sim::Frame& frame, Clock::time_point now);
     void writeOutput(Clock::time_point now);
+    void showLineIfChanged();
     void finish(const std::string& reason);
 
     const sim::Options& options_;
@@ -182,6 +247,7 @@ private:
     std::optional<Clock::time_point> quietUntil_;
     bool endOfInput_ = false;
     bool warnedQueueFull_ = false;
+    std::string lineShown_;
 };
 
 int Simulator::run() {
@@ -194,6 +260,7 @@ int Simulator::run() {
     if (options_.floodBytesPerSecond > 0) {
         flood.emplace(options_.floodBytesPerSecond, start);
     }
+    showLineIfChanged();
 
     for (;;) {
         auto now = Clock::now();
@@ -234,7 +301,8 @@ int Simulator::run() {
         }
         // Rounded up: waking a fraction of a millisecond early would poll again with 0.
         auto timeout = wake ? std::chrono::ceil<std::chrono::milliseconds>(*wake - now) : 1000ms;
-        timeout = std::clamp<std::chrono::milliseconds>(timeout, 0ms, 1000ms);
+        timeout = std::clamp<std::chrono::milliseconds>(
+            timeout, 0ms, options_.showLine ? kLineCheckInterval : 1000ms);
 
         if (quietUntil_ && now >= *quietUntil_) {
             quietUntil_.reset();
@@ -253,6 +321,8 @@ int Simulator::run() {
             finish(std::string("stopped by ") + signalName(gSignal));
             return EXIT_SUCCESS;
         }
+        // Before the frames: a program sets the line up and then sends at its new speed.
+        showLineIfChanged();
         if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             receive(Clock::now());
         }
@@ -331,6 +401,18 @@ void Simulator::writeOutput(Clock::time_point now) {
         out_.clear();
         quietUntil_ = now + kQuietAfterHangup;
         return;
+    }
+}
+
+void Simulator::showLineIfChanged() {
+    termios settings{};
+    if (!options_.showLine || ::tcgetattr(pty_.slave.get(), &settings) != 0) {
+        return;
+    }
+    std::string line = describeLine(settings);
+    if (line != lineShown_) {
+        logLine(line);
+        lineShown_ = std::move(line);
     }
 }
 

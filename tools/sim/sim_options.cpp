@@ -85,6 +85,8 @@ ParsedOptions parseOptions(const std::vector<std::string_view>& args) {
             options.silent = true;
         } else if (name == "--garbage") {
             options.garbage = true;
+        } else if (name == "--show-line") {
+            options.showLine = true;
         } else if (name == "--as") {
             options.comPort = serial::comPortNumber(value);
             if (!options.comPort) {
@@ -125,7 +127,7 @@ std::string usageText(std::string_view program) {
     const std::string p(program);
     return "usage: " + p +
            " [--as COMn] [--silent | --garbage] [--delay MS] [--flood BYTES_PER_SEC]\n"
-           "       [--vanish-after MS]\n"
+           "       [--vanish-after MS] [--show-line]\n"
            "\n"
            "A virtual quad-view device on a pseudo-terminal. Prints the terminal's path,\n"
            "then one line for every frame received and every answer sent.\n"
@@ -138,6 +140,9 @@ std::string usageText(std::string_view program) {
            "  --flood BYTES_PER_SEC send text lines without pause at that rate\n"
            "                        (11520 fills a 115200-baud line)\n"
            "  --vanish-after MS     close the terminal after MS milliseconds and exit\n"
+           "  --show-line           print the line's settings, such as \"line 9600 8N1\", at\n"
+           "                        start and whenever the program at the other end\n"
+           "                        changes them\n"
            "  --help                show this and exit\n"
            "  --version             show the version and exit\n"
            "\n"

@@ -16,6 +16,7 @@ struct Options {
     std::chrono::milliseconds delay{0};
     std::uint32_t floodBytesPerSecond = 0;  // 0: no flood
     std::optional<std::chrono::milliseconds> vanishAfter;
+    bool showLine = false;  // print the line settings whenever they change
 };
 
 struct ParsedOptions {
