@@ -12,7 +12,7 @@ PACKAGES=(
     fonts-arphic-uming fonts-liberation
     xvfb xauth xdotool xclip
     qt6-svg-dev scdoc desktop-file-utils appstream
-    dbus at-spi2-core python3-pyatspi curl netcat-openbsd
+    dbus at-spi2-core python3-pyatspi curl netcat-openbsd ser2net
     ${EXTRA_PACKAGES:-}
 )
 
