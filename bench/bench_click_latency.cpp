@@ -1,8 +1,12 @@
 // From a mouse click on a key of the remote to the fifth byte of its frame readable on the
-// device's side of the line.
+// device's side of the line, directly or through ser2net (--through-ser2net 1); and, with
+// --idle-seconds S, how often the window wakes while the port is open and nothing happens.
 #include <QApplication>
 #include <QTest>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -12,6 +16,7 @@
 #include "bench_window.h"
 #include "frame_watcher.h"
 #include "remote/key_table.h"
+#include "serial_server.h"
 
 namespace {
 
@@ -29,6 +34,21 @@ double pausesFloorMs(std::size_t pauses) {
     return bench::summarize(samples).median;
 }
 
+// Times this process's threads were switched out, waiting or pre-empted.
+long contextSwitches() {
+    long total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+                total += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return total;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -36,9 +56,25 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const int clicks = static_cast<int>(bench::numberOption(argc, argv, "--clicks", 300));
 
+    const bool throughServer = bench::numberOption(argc, argv, "--through-ser2net", 0) != 0;
+    const double idleSeconds = bench::numberOption(argc, argv, "--idle-seconds", 0);
+
     bench::WindowOnPty window;
-    if (!window.open()) {
+    std::unique_ptr<bench::SerialServer> server;
+    if (throughServer) {
+        server = std::make_unique<bench::SerialServer>(window.device.path());
+        if (!server->usable()) {
+            return 1;
+        }
+    }
+    if (!window.open(server ? server->portName() : std::string())) {
         return 1;
+    }
+    if (idleSeconds > 0) {
+        bench::runEventLoop(500);
+        const long before = contextSwitches();
+        bench::runEventLoop(int(idleSeconds * 1000));
+        bench::printValue("idle_wakeups_per_s", double(contextSwitches() - before) / idleSeconds);
     }
     window.device.drain();
     bench::FrameWatcher watcher(window.device.master());

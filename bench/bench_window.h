@@ -5,6 +5,7 @@
 #include <QTest>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "app/form_kolvane.h"
 #include "pty_device.h"
@@ -19,8 +20,9 @@ struct WindowOnPty {
     TFormKolvane form;
 
     // False, having said so, when the port did not open: the benchmark then has nothing to
-    // measure.
-    bool open() {
+    // measure. `port` names another way to the same pty, such as a serial server's.
+    bool open(const std::string& port = {}) {
+        const std::string name = port.empty() ? device.path() : port;
         form.setErrorDisplay([](const QString& message) {
             std::fprintf(stderr, "window error: %s\n", qPrintable(message));
         });
@@ -30,10 +32,10 @@ struct WindowOnPty {
             return false;
         }
         form.findChild<QLineEdit*>(QStringLiteral("EditCOMport"))
-            ->setText(QString::fromStdString(device.path()));
+            ->setText(QString::fromStdString(name));
         form.BitBtnRS232Click();
         if (!form.session().link().ComOpened()) {
-            std::fprintf(stderr, "the port did not open on %s\n", device.path().c_str());
+            std::fprintf(stderr, "the port did not open on %s\n", name.c_str());
             return false;
         }
         return true;

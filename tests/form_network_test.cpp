@@ -30,19 +30,19 @@ TEST_F(FormTest, NetworkPortSwitchesCarriesKeysAndGoesOffOnceWhenTheServerLeaves
         QTest::mouseClick(sw, Qt::LeftButton);
         ASSERT_EQ(sw->text(), QStringLiteral("RS232 ON"));
         ASSERT_TRUE(waitFor([&] { return server.hasPendingConnections(); }));
-        QTcpSocket* far = server.nextPendingConnection();
+        QTcpSocket* peer = server.nextPendingConnection();
 
         form->Image1Click();
-        ASSERT_TRUE(waitFor([&] { return far->bytesAvailable() >= 5; }));
-        EXPECT_EQ(far->readAll(), QByteArray("G45g\n"));
-        far->write("E");
+        ASSERT_TRUE(waitFor([&] { return peer->bytesAvailable() >= 5; }));
+        EXPECT_EQ(peer->readAll(), QByteArray("G45g\n"));
+        peer->write("E");
         ASSERT_TRUE(waitFor([&] { return logLines().contains("KEY_POWER_ON/OFF"); }));
 
-        far->close();
+        peer->close();
         ASSERT_TRUE(waitFor([&] { return sw->text() == QStringLiteral("RS232 OFF"); }));
         runFor(std::chrono::milliseconds(300));
         EXPECT_EQ(logLines().count(name + " RS232 OFF"), round + 1);
-        delete far;
+        delete peer;
     }
     EXPECT_EQ(logLines().count(name + " RS232 ON"), 2) << "one click reconnects";
     EXPECT_TRUE(errors.isEmpty());

@@ -331,32 +331,53 @@ TEST(NetworkDevice, TelnetPortDoublesFfAndPurgesTheFarBuffer) {
 
 TEST(NetworkDevice, OpenFailsWithAReasonWithinItsBound) {
     Listener silent;  // accepts, and never says a word
-    ASSERT_TRUE(silent.usable());
+    Listener busy;    // a server whose own port is taken says so and hangs up
+    ASSERT_TRUE(silent.usable() && busy.usable());
     const std::string closedPort = [] {
         const Listener gone;
         return std::to_string(gone.port());
     }();
+    const std::string busyPort = std::to_string(busy.port());
 
     struct Case {
         std::string name;
         std::string reason;
+        bool turnsWhileSilent;
     };
     const Case cases[] = {
         {"socket://127.0.0.1:" + closedPort,
-         "cannot open socket://127.0.0.1:" + closedPort + ": Connection refused"},
+         "cannot open socket://127.0.0.1:" + closedPort + ": Connection refused", false},
         {"rfc2217://127.0.0.1:" + std::to_string(silent.port()),
          "cannot open rfc2217://127.0.0.1:" + std::to_string(silent.port()) +
-             ": the server did not take RFC 2217 port control in time"},
+             ": the server did not take RFC 2217 port control in time",
+         true},
         {"socket://127.0.0.1:99999",
-         "cannot open socket://127.0.0.1:99999: not HOST:PORT after the scheme"},
+         "cannot open socket://127.0.0.1:99999: not HOST:PORT after the scheme", false},
+        {"socket://127.0.0.1:" + busyPort,
+         "cannot open socket://127.0.0.1:" + busyPort +
+             ": the server closed the connection, saying \"Port already in use\"",
+         false},
+        {"rfc2217://127.0.0.1:" + busyPort,
+         "cannot open rfc2217://127.0.0.1:" + busyPort +
+             ": the server closed the connection, saying \"Port already in use\"",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         int turns = 0;
-        const auto result = SerialDevice::open(serial::portPathFor(c.name), [&] { ++turns; });
+        const auto result = SerialDevice::open(serial::portPathFor(c.name), [&] {
+            const bool toBusy =
+                c.name.size() > busyPort.size() &&
+                c.name.compare(c.name.size() - busyPort.size(), busyPort.size(), busyPort) == 0;
+            if (++turns == 1 && toBusy && busy.accept()) {
+                busy.send(bytes({'P', 'o', 'r', 't', ' ', 'a', 'l', 'r', 'e',  'a', 'd',
+                                 'y', ' ', 'i', 'n', ' ', 'u', 's', 'e', '\r', '\n'}));
+                busy.closeClient();
+            }
+        });
         EXPECT_EQ(result.device, nullptr);
         EXPECT_EQ(serial::describe(result.error), c.reason);
-        if (c.name.rfind("rfc2217", 0) == 0) {
+        if (c.turnsWhileSilent) {
             EXPECT_GT(turns, 10) << "the caller must get its turns while the server is silent";
         }
     }

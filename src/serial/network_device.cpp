@@ -27,6 +27,10 @@ constexpr std::chrono::milliseconds kWaitSlice{20};
 constexpr std::size_t kMostHeld = 64 * 1024;
 // A server answers port control at once; an open that used up its bound still gives it this.
 constexpr std::chrono::milliseconds kLeastSettleTime{250};
+// A server that cannot open its own port says so and closes at once; this long is "at once".
+constexpr std::chrono::milliseconds kTurnAwayTime{200};
+// The most of a server's parting words that an error repeats.
+constexpr std::size_t kMostQuoted = 120;
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
@@ -194,10 +198,11 @@ public:
         flushOut(deadline);
         while (codec_.portControl() == TelnetCodec::PortControl::Asked) {
             if (gone_) {
-                *failure = "the server closed the connection";
+                *failure = closedReason();
                 return false;
             }
-            if (waitUntil(socket_, net::kReadable, deadline, whileWaiting_) == 0) {
+            if (Clock::now() >= deadline ||
+                waitUntil(socket_, net::kReadable, deadline, whileWaiting_) == 0) {
                 *failure = "the server did not take RFC 2217 port control in time";
                 return false;
             }
@@ -205,6 +210,22 @@ public:
         }
         if (codec_.portControl() == TelnetCodec::PortControl::Refused) {
             *failure = "the server refuses RFC 2217 port control";
+            return false;
+        }
+        return true;
+    }
+
+    // A server whose own port is busy or missing still takes the connection, says why and
+    // closes it. Seen at once, that is a port that did not open rather than one that went.
+    bool staysOpen(Clock::time_point until, std::string* failure) {
+        while (!gone_ && in_.size() < kMostHeld && Clock::now() < until) {
+            if (waitUntil(socket_, net::kReadable, until, whileWaiting_) == 0) {
+                return true;
+            }
+            pump();
+        }
+        if (gone_) {
+            *failure = closedReason();
             return false;
         }
         return true;
@@ -233,9 +254,10 @@ public:
         const TelnetCodec::FarSettings& reported = codec_.farSettings();
         while (!reported.baud || !reported.dataSize || !reported.parity || !reported.stopSize) {
             if (gone_) {
-                return refuse("the server closed the connection");
+                return refuse(closedReason());
             }
-            if (waitUntil(socket_, net::kReadable, deadline, whileWaiting_) == 0) {
+            if (Clock::now() >= deadline ||
+                waitUntil(socket_, net::kReadable, deadline, whileWaiting_) == 0) {
                 return refuse("the server did not confirm the line settings");
             }
             pump();
@@ -313,6 +335,29 @@ public:
     bool gone() const override { return gone_; }
 
 private:
+    // What the server said before it closed, on one line, is the best reason there is.
+    std::string closedReason() const {
+        std::string said;
+        for (const std::uint8_t byte : in_) {
+            if (said.size() >= kMostQuoted) {
+                break;
+            }
+            if (byte >= 0x20 && byte < 0x7f) {
+                said += char(byte);
+            } else if (!said.empty() && said.back() != ' ') {
+                said += ' ';
+            }
+        }
+        while (!said.empty() && said.back() == ' ') {
+            said.pop_back();
+        }
+        std::string reason = "the server closed the connection";
+        if (!said.empty()) {
+            reason += ", saying \"" + said + "\"";
+        }
+        return reason;
+    }
+
     // Takes what has arrived, answering Telnet as it goes. A connection closed or reset by
     // the far end is a device gone; what it sent before that is still read.
     void pump() const {
@@ -449,6 +494,9 @@ OpenResult openNetworkDevice(const std::string& name, const WhileWaiting& whileW
     const bool telnet = port->protocol == NetworkPort::Protocol::Rfc2217;
     auto device = std::make_unique<NetworkDevice>(socket, telnet, deadline, whileWaiting);
     if (telnet && !device->negotiate(deadline, &failure)) {
+        return fail(failure);
+    }
+    if (!device->staysOpen(std::min(deadline, Clock::now() + kTurnAwayTime), &failure)) {
         return fail(failure);
     }
     return {std::move(device), std::move(error)};

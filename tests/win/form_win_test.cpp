@@ -2,9 +2,12 @@
 // keys and their answers, open errors, and a search that finds the device.
 #include <gtest/gtest.h>
 
+#include <QHostAddress>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <chrono>
 #include <cstdio>
 
@@ -89,6 +92,33 @@ TEST_F(FormWin, SearchFindsTheDeviceOnCom3) {
     EXPECT_EQ(log(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
                                   "Search Device : COM3"}));
     EXPECT_TRUE(form.session().link().ComOpened());
+}
+
+// Winsock under the window: the socket wakes the receiver, a server that leaves switches
+// the port off once, and a silent one fails the open with a reason.
+TEST_F(FormWin, NetworkPortsAsOnLinux) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(server.serverPort());
+    edit("EditCOMport")->setText("socket://127.0.0.1:" + port);
+    form.BitBtnRS232Click();
+    ASSERT_TRUE(form.session().link().ComOpened());
+    ASSERT_TRUE(waitFor([&] { return server.hasPendingConnections(); }));
+    QTcpSocket* peer = server.nextPendingConnection();
+    form.Image1Click();
+    ASSERT_TRUE(waitFor([&] { return peer->bytesAvailable() >= 5; }));
+    EXPECT_EQ(peer->readAll(), QByteArray("G45g\n"));
+    peer->write("E");
+    EXPECT_TRUE(waitFor([&] { return logEndsWith({"KEY_POWER_ON/OFF"}); }));
+    peer->close();
+    ASSERT_TRUE(waitFor([&] { return !form.session().link().ComOpened(); }));
+    EXPECT_EQ(log().count("socket://127.0.0.1:" + port + " RS232 OFF"), 1);
+
+    edit("EditCOMport")->setText("rfc2217://127.0.0.1:" + port);
+    form.BitBtnRS232Click();
+    EXPECT_FALSE(form.session().link().ComOpened());
+    EXPECT_TRUE(logEndsWith({"RS232 Open Error. "}));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(' ').toStdString();
 }
 
 }  // namespace
