@@ -29,6 +29,11 @@ install_missing() {
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
+    # The tests run ser2net of their own; Debian's service would offer this machine's serial
+    # ports to every local user.
+    if [[ " ${missing[*]} " == *" ser2net "* ]] && command -v systemctl >/dev/null; then
+        "${sudo[@]}" systemctl disable --now ser2net >/dev/null 2>&1 || true
+    fi
 }
 
 build() {
