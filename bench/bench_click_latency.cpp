@@ -16,7 +16,7 @@
 #include "bench_window.h"
 #include "frame_watcher.h"
 #include "remote/key_table.h"
-#include "serial_server.h"
+#include "support/serial_server.h"
 
 namespace {
 
@@ -60,14 +60,14 @@ int main(int argc, char** argv) {
     const double idleSeconds = bench::numberOption(argc, argv, "--idle-seconds", 0);
 
     bench::WindowOnPty window;
-    std::unique_ptr<bench::SerialServer> server;
+    std::unique_ptr<testing_support::SerialServer> server;
     if (throughServer) {
-        server = std::make_unique<bench::SerialServer>(window.device.path());
+        server = std::make_unique<testing_support::SerialServer>(window.device.path());
         if (!server->usable()) {
             return 1;
         }
     }
-    if (!window.open(server ? server->portName() : std::string())) {
+    if (!window.open(server ? server->portName("socket") : std::string())) {
         return 1;
     }
     if (idleSeconds > 0) {

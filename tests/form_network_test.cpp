@@ -1,4 +1,5 @@
 // The window on a port that a server on the loopback address offers.
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -6,8 +7,12 @@
 #include <QtTest/QTest>
 
 #include "form_fixture.h"
+#include "oracle/keys.h"
+#include "support/serial_server.h"
 #include "support/wait_for.h"
 
+using testing_support::PtyDevice;
+using testing_support::SerialServer;
 using testing_support::waitFor;
 
 namespace {
@@ -81,4 +86,50 @@ TEST_F(FormTest, SilentServerLeavesTheWindowAliveButDeafUntilTheOpenGivesUp) {
     EXPECT_NE(said.find("the server did not take RFC 2217 port control in time"), std::string::npos)
         << said;
     EXPECT_EQ(button("BitBtnRS232")->text(), QStringLiteral("RS232 OFF"));
+}
+
+TEST_F(FormTest, ThroughSer2netEveryKeyAnswersAndTheServerStoppingTurnsThePortOffOnce) {
+    form->show();
+    child<QComboBox>("ComboBoxBaudrate")->setEditText(QStringLiteral("19200"));
+    struct Case {
+        const char* scheme;
+        speed_t deviceSpeed;  // only port control reaches the far port's settings
+    };
+    for (const Case& c : {Case{"socket", B9600}, Case{"rfc2217", B19200}}) {
+        SCOPED_TRACE(c.scheme);
+        PtyDevice device;
+        SerialServer server(device.path());
+        if (!server.usable()) {
+            GTEST_SKIP() << "ser2net is not installed";
+        }
+        const QString name = QString::fromStdString(server.portName(c.scheme));
+        edit("EditCOMport")->setText(name);
+        QTest::mouseClick(button("BitBtnRS232"), Qt::LeftButton);
+        ASSERT_TRUE(form->session().link().ComOpened()) << errors.join('\n').toStdString();
+        EXPECT_TRUE(waitFor([&] {
+            const termios line = device.lineSettings();
+            return cfgetospeed(&line) == c.deviceSpeed;
+        }));
+
+        for (const oracle::Key& key : oracle::keys()) {
+            if (!key.code) {
+                continue;
+            }
+            QTest::mouseClick(form->findChild<QWidget*>(QStringLiteral("Image%1").arg(key.hotspot)),
+                              Qt::LeftButton);
+            std::vector<std::uint8_t> frame(key.command.begin(), key.command.end());
+            frame.push_back('\n');
+            ASSERT_EQ(device.receive(5, std::chrono::seconds(2)), frame) << key.hint;
+            device.send(std::vector<std::uint8_t>{*key.code});
+            ASSERT_TRUE(waitFor([&] {
+                return logLines().last() == QString::fromStdString(key.receivedName);
+            })) << key.hint;
+        }
+
+        server.stop();
+        ASSERT_TRUE(waitFor([&] { return button("BitBtnRS232")->text() == "RS232 OFF"; }));
+        runFor(std::chrono::milliseconds(300));
+        EXPECT_EQ(logLines().count(name + " RS232 OFF"), 1);
+    }
+    EXPECT_TRUE(errors.isEmpty());
 }
