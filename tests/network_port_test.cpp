@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/network_device.h"
@@ -220,6 +222,9 @@ public:
         return client_ >= 0;
     }
     void send(const Bytes& data) { ::send(client_, data.data(), data.size(), MSG_NOSIGNAL); }
+    bool sendAll(const Bytes& data) {
+        return ::send(client_, data.data(), data.size(), MSG_NOSIGNAL) > 0;
+    }
     Bytes receiveSome() {
         Bytes got(4096);
         pollfd pfd{client_, POLLIN, 0};
@@ -332,7 +337,19 @@ TEST(NetworkDevice, TelnetPortDoublesFfAndPurgesTheFarBuffer) {
 TEST(NetworkDevice, OpenFailsWithAReasonWithinItsBound) {
     Listener silent;  // accepts, and never says a word
     Listener busy;    // a server whose own port is taken says so and hangs up
-    ASSERT_TRUE(silent.usable() && busy.usable());
+    Listener chatty;  // sends Telnet no-ops without pause, and answers nothing
+    ASSERT_TRUE(silent.usable() && busy.usable() && chatty.usable());
+    std::atomic<bool> done{false};
+    std::thread chatter([&] {
+        if (chatty.accept()) {
+            Bytes stream;
+            for (int i = 0; i < 2048; ++i) {
+                stream.insert(stream.end(), {IAC, NOP});
+            }
+            while (!done && chatty.sendAll(stream)) {
+            }
+        }
+    });
     const std::string closedPort = [] {
         const Listener gone;
         return std::to_string(gone.port());
@@ -361,10 +378,15 @@ TEST(NetworkDevice, OpenFailsWithAReasonWithinItsBound) {
          "cannot open rfc2217://127.0.0.1:" + busyPort +
              ": the server closed the connection, saying \"Port already in use\"",
          false},
+        {"rfc2217://127.0.0.1:" + std::to_string(chatty.port()),
+         "cannot open rfc2217://127.0.0.1:" + std::to_string(chatty.port()) +
+             ": the server did not take RFC 2217 port control in time",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         int turns = 0;
+        const auto started = std::chrono::steady_clock::now();
         const auto result = SerialDevice::open(serial::portPathFor(c.name), [&] {
             const bool toBusy =
                 c.name.size() > busyPort.size() &&
@@ -377,10 +399,16 @@ TEST(NetworkDevice, OpenFailsWithAReasonWithinItsBound) {
         });
         EXPECT_EQ(result.device, nullptr);
         EXPECT_EQ(serial::describe(result.error), c.reason);
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started)
+                      .count(),
+                  3500);
         if (c.turnsWhileSilent) {
-            EXPECT_GT(turns, 10) << "the caller must get its turns while the server is silent";
+            EXPECT_GT(turns, 10) << "the caller must get its turns however the server behaves";
         }
     }
+    done = true;  // the open gave up, closing its end: the chatter's next send fails
+    chatter.join();
 }
 
 }  // namespace

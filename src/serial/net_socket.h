@@ -16,7 +16,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace serial::net {
@@ -49,9 +48,6 @@ int connectOutcome(Handle socket);
 
 // Waits up to `milliseconds` for any of `events`; the readiness found (0 when none).
 int waitFor(Handle socket, int events, int milliseconds);
-
-// Bytes that a receive would take now; nothing, with `error`, when the socket is broken.
-std::optional<std::size_t> available(Handle socket, int* error);
 
 // What one receive or send came to.
 struct Transfer {

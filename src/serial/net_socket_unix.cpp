@@ -1,7 +1,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +45,8 @@ void keepAlive(Handle socket) {
     // server that has vanished is given up on after as long.
     const unsigned userTimeoutMs = 25000;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // A Telnet server's urgent byte stays in the stream, where the codec expects it.
+    ::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &probeSeconds, sizeof probeSeconds);
@@ -79,15 +80,6 @@ int waitFor(Handle socket, int events, int milliseconds) {
     return ((pfd.revents & POLLIN) != 0 ? kReadable : 0) |
            ((pfd.revents & POLLOUT) != 0 ? kWritable : 0) |
            ((pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? kBroken : 0);
-}
-
-std::optional<std::size_t> available(Handle socket, int* error) {
-    int waiting = 0;
-    if (::ioctl(fdOf(socket), FIONREAD, &waiting) != 0 || waiting < 0) {
-        *error = errno;
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(waiting);
 }
 
 Transfer receive(Handle socket, std::uint8_t* buffer, std::size_t max) {

@@ -49,6 +49,8 @@ void keepAlive(Handle socket) {
     const SOCKET s = socketOf(socket);
     const BOOL on = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    // A Telnet server's urgent byte stays in the stream, where the codec expects it.
+    ::setsockopt(s, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&on), sizeof on);
     // Windows sends ten probes: after 10 s of quiet, one a second.
     tcp_keepalive values{1, 10000, 1000};
     DWORD returned = 0;
@@ -96,15 +98,6 @@ int waitFor(Handle socket, int events, int milliseconds) {
     }
     return (FD_ISSET(s, &readable) ? kReadable : 0) | (FD_ISSET(s, &writable) ? kWritable : 0) |
            (FD_ISSET(s, &broken) ? kBroken : 0);
-}
-
-std::optional<std::size_t> available(Handle socket, int* error) {
-    u_long waiting = 0;
-    if (::ioctlsocket(socketOf(socket), FIONREAD, &waiting) != 0) {
-        *error = ::WSAGetLastError();
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(waiting);
 }
 
 Transfer receive(Handle socket, std::uint8_t* buffer, std::size_t max) {

@@ -150,15 +150,19 @@ std::optional<Resolved> resolve(const NetworkPort& port, Clock::time_point deadl
     return std::move(lookup->result);
 }
 
-// The first of the addresses that takes the connection, or the last error.
+// The first of the addresses that takes the connection, or the last error. Each address
+// gets an even share of the time left, so one that never answers cannot starve the rest.
 net::Handle connectToAny(const std::vector<Address>& addresses, Clock::time_point deadline,
                          const WhileWaiting& whileWaiting, int* error) {
     *error = net::timedOutCode();
-    for (const Address& address : addresses) {
-        if (Clock::now() >= deadline) {
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        const Address& address = addresses[i];
+        const auto now = Clock::now();
+        if (now >= deadline) {
             *error = net::timedOutCode();
             break;
         }
+        const auto shareEnds = now + (deadline - now) / std::int64_t(addresses.size() - i);
         const net::Handle socket = net::openStream(address.family, error);
         if (socket == net::kNoHandle) {
             continue;
@@ -166,7 +170,7 @@ net::Handle connectToAny(const std::vector<Address>& addresses, Clock::time_poin
         int outcome = net::startConnect(socket, reinterpret_cast<const sockaddr*>(&address.storage),
                                         address.length);
         if (outcome == net::kConnecting) {
-            outcome = waitUntil(socket, net::kWritable, deadline, whileWaiting) != 0
+            outcome = waitUntil(socket, net::kWritable, shareEnds, whileWaiting) != 0
                           ? net::connectOutcome(socket)
                           : net::timedOutCode();
         }
@@ -184,10 +188,14 @@ class NetworkDevice final : public SerialDevice {
 public:
     NetworkDevice(net::Handle socket, bool telnet, Clock::time_point settleBy,
                   WhileWaiting whileWaiting)
-        : socket_(socket),
-          telnet_(telnet),
-          settleBy_(settleBy),
-          whileWaiting_(std::move(whileWaiting)) {}
+        : socket_(socket), telnet_(telnet), settleBy_(settleBy) {
+        if (whileWaiting) {
+            turn_ = [this, whileWaiting = std::move(whileWaiting)] {
+                lastTurn_ = Clock::now();
+                whileWaiting();
+            };
+        }
+    }
 
     ~NetworkDevice() override { net::closeStream(socket_); }
 
@@ -201,12 +209,10 @@ public:
                 *failure = closedReason();
                 return false;
             }
-            if (Clock::now() >= deadline ||
-                waitUntil(socket_, net::kReadable, deadline, whileWaiting_) == 0) {
+            if (!awaitAnswer(deadline)) {
                 *failure = "the server did not take RFC 2217 port control in time";
                 return false;
             }
-            pump();
         }
         if (codec_.portControl() == TelnetCodec::PortControl::Refused) {
             *failure = "the server refuses RFC 2217 port control";
@@ -219,7 +225,8 @@ public:
     // closes it. Seen at once, that is a port that did not open rather than one that went.
     bool staysOpen(Clock::time_point until, std::string* failure) {
         while (!gone_ && in_.size() < kMostHeld && Clock::now() < until) {
-            if (waitUntil(socket_, net::kReadable, until, whileWaiting_) == 0) {
+            turnIfDue();
+            if (waitUntil(socket_, net::kReadable, until, turn_) == 0) {
                 return true;
             }
             pump();
@@ -256,16 +263,19 @@ public:
             if (gone_) {
                 return refuse(closedReason());
             }
-            if (Clock::now() >= deadline ||
-                waitUntil(socket_, net::kReadable, deadline, whileWaiting_) == 0) {
+            if (!awaitAnswer(deadline)) {
                 return refuse("the server did not confirm the line settings");
             }
-            pump();
         }
-        if (*reported.baud != std::uint32_t(baud) || *reported.dataSize != 8 ||
-            *reported.parity != TelnetCodec::kParityNone ||
-            *reported.stopSize != TelnetCodec::kStopSizeOne) {
+        if (*reported.baud != std::uint32_t(baud)) {
             return refuse("the server set " + std::to_string(*reported.baud) + " baud instead");
+        }
+        if (*reported.dataSize != 8 || *reported.parity != TelnetCodec::kParityNone ||
+            *reported.stopSize != TelnetCodec::kStopSizeOne) {
+            return refuse("the server set " + std::to_string(*reported.dataSize) +
+                          " data bits, parity " + std::to_string(*reported.parity) +
+                          " and stop size " + std::to_string(*reported.stopSize) +
+                          " (RFC 2217 codes) instead of 8N1");
         }
         return true;
     }
@@ -335,6 +345,29 @@ public:
     bool gone() const override { return gone_; }
 
 private:
+    // The caller's turn, when a slice has passed since the last: a server that keeps sending
+    // must not keep the window from its events.
+    void turnIfDue() {
+        if (turn_ && Clock::now() - lastTurn_ >= kWaitSlice) {
+            turn_();
+        }
+    }
+
+    // One round of waiting for the server to answer what the open asked; false at the
+    // deadline. Data held up to the limit came before the far port was set, and would keep
+    // the answer behind it from being read: it goes.
+    bool awaitAnswer(Clock::time_point deadline) {
+        turnIfDue();
+        if (Clock::now() >= deadline || waitUntil(socket_, net::kReadable, deadline, turn_) == 0) {
+            return false;
+        }
+        if (in_.size() >= kMostHeld) {
+            in_.clear();
+        }
+        pump();
+        return true;
+    }
+
     // What the server said before it closed, on one line, is the best reason there is.
     std::string closedReason() const {
         std::string said;
@@ -360,16 +393,23 @@ private:
 
     // Takes what has arrived, answering Telnet as it goes. A connection closed or reset by
     // the far end is a device gone; what it sent before that is still read.
+    // At most kMostHeld bytes a call, so a server that sends only Telnet commands cannot keep
+    // the caller here; one that never reads the answers they ask for is let go.
     void pump() const {
         std::uint8_t chunk[4096];
-        while (!gone_ && in_.size() < kMostHeld) {
+        for (std::size_t taken = 0; !gone_ && in_.size() < kMostHeld && taken < kMostHeld;) {
             const net::Transfer got = net::receive(socket_, chunk, sizeof chunk);
             if (got.closed || got.error != 0) {
                 gone_ = true;
                 break;
             }
+            taken += got.bytes;
             if (telnet_) {
                 codec_.receive(chunk, got.bytes, in_, out_);
+                if (out_.size() > 2 * kMostHeld) {
+                    gone_ = true;
+                    break;
+                }
             } else {
                 in_.insert(in_.end(), chunk, chunk + got.bytes);
             }
@@ -403,7 +443,8 @@ private:
     net::Handle socket_;
     bool telnet_;
     Clock::time_point settleBy_;
-    WhileWaiting whileWaiting_;
+    WhileWaiting turn_;  // the caller's, noting when it had it
+    Clock::time_point lastTurn_ = Clock::now();
     mutable TelnetCodec codec_;
     mutable Bytes in_;   // data the receiver has not read, Telnet taken out
     mutable Bytes out_;  // bytes for the server it has not taken yet
