@@ -147,10 +147,15 @@ void ApiService::perform(const ApiRequest& request, Done done) {
             send(request, std::move(done));
             return;
         case ApiRequest::Kind::Port:
-            switchPort(request.open, done);
-            return;
         case ApiRequest::Kind::Search:
-            search(std::move(done));
+            // The switch and the search ignore a click meanwhile; a caller hears why.
+            if (session_.opening()) {
+                done({409, "the port is opening", {}});
+            } else if (request.kind == ApiRequest::Kind::Port) {
+                switchPort(request.open, done);
+            } else {
+                search(std::move(done));
+            }
             return;
     }
 }

@@ -98,6 +98,8 @@ public:
     void startSearch();
     void searchTick();
     bool searching() const;
+    // A network port's open is waiting for its server; the switch and the search wait too.
+    bool opening() const { return opening_; }
 
     // Queues a request; requests go out one at a time, each once the one before it has its
     // answer or its wait has run out. `done` is called exactly once, never from inside this

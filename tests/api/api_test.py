@@ -442,6 +442,23 @@ def check_window():
     stop("window")
 
 
+def check_opening():
+    """While a network port's open waits on a server that never answers, the switch and the
+    search are answered at once, not left waiting for an open that is not theirs."""
+    silent = socket.create_server(("127.0.0.1", 0))  # the system accepts; nobody answers
+    port = f"rfc2217://127.0.0.1:{silent.getsockname()[1]}"
+    try:
+        web = serve("opening", [SERVE, "--port", port, "--http", "127.0.0.1:0"])["http"]
+        for path, body in (("/api/v1/search", b""), ("/api/v1/port", {"open": True})):
+            end, got = time.monotonic() + 10, None
+            while got != (409, {"error": "the port is opening"}) and time.monotonic() < end:
+                got = call(web, "POST", path, body)
+            expect(got, (409, {"error": "the port is opening"}), f"POST {path} while opening")
+        stop("opening")
+    finally:
+        silent.close()
+
+
 def main():
     os.makedirs(f"{WORK}/config/kolvane/ports")
     os.mkdir(f"{WORK}/runtime", 0o700)
@@ -464,6 +481,7 @@ def main():
     check_token()
     check_command_lines()
     check_window()
+    check_opening()
 
 
 if __name__ == "__main__":
@@ -474,7 +492,7 @@ if __name__ == "__main__":
         print(f"FAIL: {e}", file=sys.stderr)
         if not isinstance(e, AssertionError):
             traceback.print_exc()
-        for name in ("sim", "serve", "token", "window"):
+        for name in ("sim", "serve", "token", "window", "opening"):
             if os.path.exists(f"{WORK}/{name}.log"):
                 sys.stderr.writelines(f"  {name}: {line}\n" for line in log(name).splitlines())
         sys.exit(1)
