@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QStringListModel>
 #include <QStyle>
+#include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -151,7 +152,8 @@ void TFormKolvane::showEvent(QShowEvent* event) {
 }
 
 bool TFormKolvane::eventFilter(QObject* watched, QEvent* event) {
-    if (waitingOnOpen_ && isUserInput(event->type())) {
+    // A dialog raised meanwhile is answered as usual; only the window's own controls wait.
+    if (waitingOnOpen_ && isUserInput(event->type()) && !QApplication::activeModalWidget()) {
         return true;
     }
     // Focus coming back from the list of names is not the box being entered again.
@@ -250,7 +252,9 @@ void TFormKolvane::openFailed() {
     if (const auto& error = session_->link().lastOpenError()) {
         const std::string reason = serial::describe(*error);
         std::fprintf(stderr, "kolvane: %s\n", reason.c_str());
-        BitBtnRS232->setToolTip(QString::fromLocal8Bit(reason.c_str()));
+        // A server's own words are in the reason; a tooltip would take tags in them as markup.
+        const QString text = QString::fromLocal8Bit(reason.c_str());
+        BitBtnRS232->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text);
     }
 }
 
