@@ -9,53 +9,18 @@ import hashlib
 import http.client
 import json
 import os
-import pathlib
 import re
-import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
-import traceback
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import ENV, WORK, check, expect, log, run, start, stop, wait_for  # noqa: E402
 
 SERVE, SEND, SIM, WINDOW, VERSION = sys.argv[1:6]
-WORK = tempfile.mkdtemp()
-ENV = dict(os.environ, XDG_CONFIG_HOME=f"{WORK}/config", XDG_RUNTIME_DIR=f"{WORK}/runtime",
-           QT_QPA_PLATFORM="offscreen")
-procs = {}
-
-
-def check(ok, what):
-    if not ok:
-        raise AssertionError(what)
-
-
-def expect(got, wanted, what):
-    check(got == wanted, f"{what}\n  expected: {wanted!r}\n  got:      {got!r}")
-
-
-def log(name):
-    return pathlib.Path(f"{WORK}/{name}.log").read_text(errors="replace")
-
-
-def wait_for(what, probe, seconds=5):
-    end = time.monotonic() + seconds
-    while not (got := probe()):
-        check(time.monotonic() < end, what)
-        time.sleep(0.05)
-    return got
-
-
-def start(name, argv):
-    with open(f"{WORK}/{name}.log", "w") as out:
-        procs[name] = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, env=ENV)
-
-
-def stop(name):
-    procs[name].terminate()
-    procs.pop(name).wait(5)
+ENV["QT_QPA_PLATFORM"] = "offscreen"
 
 
 def frames():
@@ -485,18 +450,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-        print("PASS")
-    except Exception as e:
-        print(f"FAIL: {e}", file=sys.stderr)
-        if not isinstance(e, AssertionError):
-            traceback.print_exc()
-        for name in ("sim", "serve", "token", "window", "opening"):
-            if os.path.exists(f"{WORK}/{name}.log"):
-                sys.stderr.writelines(f"  {name}: {line}\n" for line in log(name).splitlines())
-        sys.exit(1)
-    finally:
-        for name in list(procs):
-            stop(name)
-        shutil.rmtree(WORK, ignore_errors=True)
+    run(main)

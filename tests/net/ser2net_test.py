@@ -9,58 +9,20 @@ import os
 import pathlib
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import sys
-import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import ENV, WORK, check, expect, log, procs, run, start, stop, wait_for  # noqa: E402
 
 SEND, SERVE, SIM = sys.argv[1:4]
 SER2NET = shutil.which("ser2net", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
 if not SER2NET:
     print("SKIP: ser2net is not installed")
+    shutil.rmtree(WORK, ignore_errors=True)
     sys.exit(77)
-WORK = tempfile.mkdtemp()
-ENV = dict(os.environ, XDG_CONFIG_HOME=f"{WORK}/config", XDG_RUNTIME_DIR=f"{WORK}/runtime")
-procs = {}
 first_setting = []  # what the pty had before ser2net opened it, and gets back after
-
-
-def check(ok, what):
-    if not ok:
-        raise AssertionError(what)
-
-
-def expect(got, wanted, what):
-    check(got == wanted, f"{what}\n  expected: {wanted!r}\n  got:      {got!r}")
-
-
-def log(name):
-    return pathlib.Path(f"{WORK}/{name}.log").read_text(errors="replace")
-
-
-def wait_for(what, probe, seconds=5):
-    end = time.monotonic() + seconds
-    while not (got := probe()):
-        check(time.monotonic() < end, what)
-        time.sleep(0.05)
-    return got
-
-
-def start(name, argv):
-    with open(f"{WORK}/{name}.log", "w") as out:
-        procs[name] = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, env=ENV)
-
-
-def stop(name):
-    proc = procs.pop(name)
-    proc.send_signal(signal.SIGTERM)
-    try:
-        proc.wait(3)
-    except subprocess.TimeoutExpired:
-        proc.kill()  # ser2net has been seen to sit out a SIGTERM
-        proc.wait()
 
 
 def free_ports(count):
@@ -217,16 +179,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-        print("PASS")
-    except Exception as e:
-        print(f"FAIL: {e}", file=sys.stderr)
-        for name in ("sim", "ser2net", "serve"):
-            if os.path.exists(f"{WORK}/{name}.log"):
-                sys.stderr.writelines(f"  {name}: {line}\n" for line in log(name).splitlines())
-        sys.exit(1)
-    finally:
-        for name in list(procs):
-            stop(name)
-        shutil.rmtree(WORK, ignore_errors=True)
+    run(main)
