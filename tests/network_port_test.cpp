@@ -273,7 +273,7 @@ TEST(NetworkDevice, RawPortCarriesEveryByteAndNoticesTheServerLeaving) {
         SerialDevice& device = *opened.device;
         ASSERT_TRUE(server.accept());
         EXPECT_TRUE(device.applyLineSettings(19200));
-        EXPECT_TRUE(device.inputDescriptor());
+        EXPECT_TRUE(device.inputWake());
 
         const Bytes all = [] {
             Bytes b;
@@ -298,7 +298,7 @@ TEST(NetworkDevice, RawPortCarriesEveryByteAndNoticesTheServerLeaving) {
         server.closeClient();
         EXPECT_EQ(readAll(device, 3), bytes({'b', 'y', 'e'}));
         EXPECT_TRUE(waitFor([&] { return !device.waitingBytes() && device.gone(); }));
-        EXPECT_FALSE(device.inputDescriptor());
+        EXPECT_FALSE(device.inputWake());
         EXPECT_EQ(device.write(all.data(), 1), 0u);
     }
 }

@@ -254,7 +254,7 @@ TEST(SerialDevice, VanishedDeviceReportsNothingAndIsKnownGoneWhileAQuietOneIsNot
     ASSERT_TRUE(waitFor([&] { return device->waitingBytes() == std::size_t{2}; }));
     EXPECT_FALSE(device->gone());
     EXPECT_FALSE(device->hungUp());
-    EXPECT_TRUE(device->inputDescriptor());
+    EXPECT_TRUE(device->inputWake());
     pty.vanish();
     EXPECT_TRUE(device->hungUp());
     EXPECT_EQ(device->waitingBytes(), std::nullopt);
@@ -265,7 +265,7 @@ TEST(SerialDevice, VanishedDeviceReportsNothingAndIsKnownGoneWhileAQuietOneIsNot
     EXPECT_EQ(device->write(buffer, sizeof buffer), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     device->discardInput();
-    EXPECT_FALSE(device->inputDescriptor()) << "a gone device is not worth waiting on";
+    EXPECT_FALSE(device->inputWake()) << "a gone device is not worth waiting on";
 }
 
 // Root passes every permission check, so the open is tried in a child that has become

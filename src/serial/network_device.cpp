@@ -334,11 +334,11 @@ public:
         }
     }
 
-    std::optional<std::intptr_t> inputDescriptor() const override {
+    std::optional<InputWake> inputWake() const override {
         if (gone_) {
             return std::nullopt;
         }
-        return socket_;
+        return InputWake{InputWake::Kind::Readable, static_cast<std::intptr_t>(socket_)};
     }
 
     bool hungUp() const override { return gone_; }

@@ -24,6 +24,14 @@ struct OpenResult {
 // the network, so that its caller can keep its own work going.
 using WhileWaiting = std::function<void()>;
 
+// How a caller that sleeps learns that input has come: a descriptor (a file or a socket) that
+// becomes readable, or a Windows event object that becomes signalled.
+struct InputWake {
+    enum class Kind { Readable, Signalled };
+    Kind kind;
+    std::intptr_t handle;
+};
+
 // One open serial line, taken exclusively: a device of this computer, or a port that a
 // serial-to-network adapter serves (socket://HOST:PORT raw, rfc2217://HOST:PORT with port
 // control). Closing gives back what the open took.
@@ -41,9 +49,11 @@ public:
     SerialDevice& operator=(const SerialDevice&) = delete;
 
     // Reads the current settings, sets speed, 8 data bits, no parity, one stop bit and a
-    // binary line with software flow control off, leaves hardware flow control alone, and
-    // writes them back. False when the driver refuses them (for instance a speed it cannot
-    // take); `refusal`, when given, then holds the system's words.
+    // binary line, and writes them back. Flow control stays as the port had it, except that
+    // a POSIX terminal's software flow control goes off: a fresh one starts with a
+    // terminal's defaults, where a Windows port starts with its user's settings. False when
+    // the driver refuses them (for instance a speed it cannot take); `refusal`, when given,
+    // then holds the system's words.
     virtual bool applyLineSettings(std::int32_t baud, std::string* refusal = nullptr) = 0;
 
     // Writes all bytes, waiting while the driver's queue is full, but never longer than
@@ -61,12 +71,13 @@ public:
 
     virtual void discardInput() = 0;
 
-    // A descriptor that becomes readable when input arrives, so a caller may sleep until then
-    // instead of polling; none where the platform offers no such wait, or once gone.
-    virtual std::optional<std::intptr_t> inputDescriptor() const = 0;
+    // What wakes a caller when input arrives, so that it may sleep until then instead of
+    // polling; none where the device offers no such wait, or once gone. Waiting is armed by
+    // every count that finds nothing, so a caller sleeps only after such a count.
+    virtual std::optional<InputWake> inputWake() const = 0;
 
-    // True when the line has hung up or is in error: its descriptor then stays readable
-    // without any input.
+    // True when the line has hung up or is in error: its wake then stays ready without any
+    // input.
     virtual bool hungUp() const = 0;
 
     // True once a count, read or write has found the device gone (unplugged, or its line

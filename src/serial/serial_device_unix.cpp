@@ -122,7 +122,7 @@ public:
     std::optional<std::size_t> waitingBytes() const override;
     std::size_t read(std::uint8_t* buffer, std::size_t max) override;
     void discardInput() override;
-    std::optional<std::intptr_t> inputDescriptor() const override;
+    std::optional<InputWake> inputWake() const override;
     bool hungUp() const override;
     bool gone() const override { return gone_; }
     void markGone() const { gone_ = true; }
@@ -319,11 +319,11 @@ void LocalDevice::discardInput() {
     }
 }
 
-std::optional<std::intptr_t> LocalDevice::inputDescriptor() const {
+std::optional<InputWake> LocalDevice::inputWake() const {
     if (gone()) {
         return std::nullopt;
     }
-    return fd();
+    return InputWake{InputWake::Kind::Readable, fd()};
 }
 
 bool LocalDevice::hungUp() const {

@@ -69,6 +69,12 @@ bool meansGone(DWORD code) {
     }
 }
 
+// What a driver that cannot take overlapped requests answers an open that asks for them.
+bool refusesOverlapped(DWORD code) {
+    return code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_FUNCTION ||
+           code == ERROR_NOT_SUPPORTED;
+}
+
 // A port name is one device name. A separator would lead out of the device namespace, to a
 // named pipe or a share on another machine, and opening those is already an action (a pipe
 // server sees a client, a server is sent the user's credentials) before any check can refuse.
@@ -76,16 +82,42 @@ bool isDeviceName(std::string_view name) {
     return !name.empty() && name.find_first_of(std::string_view("/\\\0", 3)) == name.npos;
 }
 
+// A port opened for overlapped I/O waits for input with a one-byte read left pending: its
+// event wakes the caller, and the byte it takes is handed out first by the next read.
+// WaitCommEvent would be the usual wait, but Wine asks the line for its modem status on
+// every event, and a pseudo-terminal has none, so there each wait ends at once, cancelled.
+// Reads and writes on such a port are waited for here, within the same bounds as on a port
+// opened without it, so callers see no difference.
 class LocalDevice final : public SerialDevice {
 public:
-    LocalDevice(HANDLE handle, const DCB& originalState, const COMMTIMEOUTS& originalTimeouts)
-        : handle_(handle), originalState_(originalState), originalTimeouts_(originalTimeouts) {}
+    LocalDevice(HANDLE handle, bool overlapped, const DCB& originalState,
+                const COMMTIMEOUTS& originalTimeouts)
+        : handle_(handle),
+          overlapped_(overlapped),
+          originalState_(originalState),
+          originalTimeouts_(originalTimeouts) {}
 
     ~LocalDevice() override {
+        stopWaiting();
         // Fails harmlessly when the device has gone.
         ::SetCommState(handle_, &originalState_);
         ::SetCommTimeouts(handle_, &originalTimeouts_);
         ::CloseHandle(handle_);
+        for (HANDLE event : {ioEvent_, wakeEvent_}) {
+            if (event != nullptr) {
+                ::CloseHandle(event);
+            }
+        }
+    }
+
+    // An overlapped port needs its two events; false, with the system's code, without them.
+    bool makeEvents() {
+        if (!overlapped_) {
+            return true;
+        }
+        ioEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        wakeEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        return ioEvent_ != nullptr && wakeEvent_ != nullptr;
     }
 
     HANDLE handle() const { return handle_; }
@@ -96,7 +128,7 @@ public:
     std::optional<std::size_t> waitingBytes() const override;
     std::size_t read(std::uint8_t* buffer, std::size_t max) override;
     void discardInput() override;
-    std::optional<std::intptr_t> inputDescriptor() const override;
+    std::optional<InputWake> inputWake() const override;
     bool hungUp() const override;
     bool gone() const override { return gone_; }
     void noteFailure(DWORD code) const {
@@ -105,13 +137,18 @@ public:
         }
     }
 
-    // Reads return at once with what has arrived; a write gives up after `writeMs` in all.
+    // Reads return at once with what has arrived (on an overlapped port: once a byte has
+    // arrived, which lets the pending read wait); a write gives up after `writeMs` in all.
     bool useTimeouts(DWORD writeMs) {
         if (writeMs_ == writeMs) {
             return true;
         }
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = MAXDWORD;
+        if (overlapped_) {
+            timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+            timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
+        }
         timeouts.WriteTotalTimeoutConstant = writeMs;
         if (!::SetCommTimeouts(handle_, &timeouts)) {
             writeMs_.reset();
@@ -122,12 +159,103 @@ public:
     }
 
 private:
+    template <typename Start>
+    bool transfer(const Start& start, DWORD waitMs, DWORD* moved) const;
+    void settleWait() const;
+    void armWait() const;
+    void stopWaiting() const;
+
     HANDLE handle_;
+    bool overlapped_;
     DCB originalState_;
     COMMTIMEOUTS originalTimeouts_;
     std::optional<DWORD> writeMs_;
+    HANDLE ioEvent_ = nullptr;
+    HANDLE wakeEvent_ = nullptr;
+    // The waiting read, and the byte it took once it has finished.
+    mutable OVERLAPPED wait_{};
+    mutable bool waitPending_ = false;
+    mutable std::uint8_t held_ = 0;
+    mutable bool holding_ = false;
     mutable bool gone_ = false;
 };
+
+// One ReadFile or WriteFile, which `start` issues with the count or the OVERLAPPED it is
+// given. On an overlapped port a request that has not finished within `waitMs` is
+// cancelled, and what it moved until then counts. False, with the system's code left for
+// GetLastError, when the request failed.
+template <typename Start>
+bool LocalDevice::transfer(const Start& start, DWORD waitMs, DWORD* moved) const {
+    *moved = 0;
+    if (!overlapped_) {
+        return start(moved, nullptr);
+    }
+    OVERLAPPED io{};
+    io.hEvent = ioEvent_;
+    const BOOL done = start(nullptr, &io);
+    if (!done && ::GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    if (!done && ::WaitForSingleObject(ioEvent_, waitMs) != WAIT_OBJECT_0) {
+        ::CancelIoEx(handle_, &io);
+    }
+    if (::GetOverlappedResult(handle_, &io, moved, TRUE)) {
+        return true;
+    }
+    return ::GetLastError() == ERROR_OPERATION_ABORTED;
+}
+
+// Takes in the waiting read's byte if it has finished.
+void LocalDevice::settleWait() const {
+    if (!waitPending_) {
+        return;
+    }
+    DWORD got = 0;
+    if (::GetOverlappedResult(handle_, &wait_, &got, FALSE)) {
+        waitPending_ = false;
+        holding_ = got == 1;
+        return;
+    }
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_IO_INCOMPLETE) {
+        waitPending_ = false;
+        noteFailure(code);
+    }
+}
+
+// Leaves a read pending that finishes when the next byte arrives. Whatever stops it from
+// waiting signals the wake at once, so a caller asleep on it comes to look.
+void LocalDevice::armWait() const {
+    if (!overlapped_ || waitPending_ || holding_ || gone()) {
+        return;
+    }
+    wait_ = OVERLAPPED{};
+    wait_.hEvent = wakeEvent_;
+    if (::ReadFile(handle_, &held_, 1, nullptr, &wait_) || ::GetLastError() == ERROR_IO_PENDING) {
+        waitPending_ = true;
+        settleWait();
+        return;
+    }
+    const DWORD code = ::GetLastError();
+    noteFailure(code);
+    ::SetEvent(wakeEvent_);
+}
+
+// No other read may run while the waiting one is pending: it would take bytes that come
+// after the one the waiting read is about to take.
+void LocalDevice::stopWaiting() const {
+    if (!waitPending_) {
+        return;
+    }
+    ::CancelIoEx(handle_, &wait_);
+    DWORD got = 0;
+    if (::GetOverlappedResult(handle_, &wait_, &got, TRUE)) {
+        holding_ = got == 1;
+    } else {
+        noteFailure(::GetLastError());
+    }
+    waitPending_ = false;
+}
 
 }  // namespace
 
@@ -143,8 +271,20 @@ OpenResult openLocalDevice(const std::string& portPath) {
         return refused(std::move(error), Kind::NotSerial, ERROR_INVALID_NAME);
     }
     // OPEN_EXISTING never creates or truncates; sharing mode 0 takes the port exclusively.
-    const HANDLE handle = ::CreateFileA(portPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
+    // Overlapped, so that the port can wake a caller; a driver that refuses that gets the
+    // plain open and is polled.
+    bool overlapped = true;
+    HANDLE handle = ::CreateFileA(portPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && refusesOverlapped(::GetLastError())) {
+        overlapped = false;
+        handle = ::CreateFileA(portPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            ::OutputDebugStringA(
+                ("kolvane: " + error.port + " refuses overlapped I/O; polling it\n").c_str());
+        }
+    }
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         return refused(std::move(error), kindOfFailure(code), code);
@@ -163,10 +303,11 @@ OpenResult openLocalDevice(const std::string& portPath) {
         ::CloseHandle(handle);
         return refused(std::move(error), Kind::NotSerial, code);
     }
-    auto device = std::make_unique<LocalDevice>(handle, state, timeouts);
+    auto device = std::make_unique<LocalDevice>(handle, overlapped, state, timeouts);
     // The timeouts found may be none at all, under which a read or write blocks for ever;
     // bound them from the start, as a non-blocking open does on POSIX systems.
-    if (!device->useTimeouts(static_cast<DWORD>(SerialDevice::kWriteBound.count()))) {
+    if (!device->makeEvents() ||
+        !device->useTimeouts(static_cast<DWORD>(SerialDevice::kWriteBound.count()))) {
         const DWORD code = ::GetLastError();
         return refused(std::move(error), Kind::Other, code);
     }
@@ -193,15 +334,7 @@ bool LocalDevice::applyLineSettings(std::int32_t baud, std::string* refusal) {
     state.Parity = NOPARITY;
     state.StopBits = ONESTOPBIT;
     state.fBinary = TRUE;
-    state.fParity = FALSE;
-    // Another program may have left these on: fNull drops every received zero byte,
-    // fAbortOnError fails all reads and writes after a line error until it is cleared, and
-    // fOutX/fInX make 0x13 and 0x11 flow control, which halts our output and takes both
-    // bytes out of what we read. Hardware flow control stays as found.
-    state.fNull = FALSE;
-    state.fAbortOnError = FALSE;
-    state.fOutX = FALSE;
-    state.fInX = FALSE;
+    // Flow control and the rest are the port's own, as set in its properties.
     if (!::SetCommState(handle(), &state)) {
         return refuse(::GetLastError());
     }
@@ -221,15 +354,25 @@ std::size_t LocalDevice::write(const std::uint8_t* data, std::size_t count,
         if (left.count() <= 0) {
             break;
         }
-        if (!useTimeouts(static_cast<DWORD>(
-                std::min<std::chrono::milliseconds::rep>(left.count(), MAXDWORD)))) {
+        const DWORD leftMs = static_cast<DWORD>(
+            std::min<std::chrono::milliseconds::rep>(left.count(), MAXDWORD - 1));
+        if (!useTimeouts(leftMs)) {
             noteFailure(::GetLastError());
             break;
         }
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - written, MAXDWORD));
         DWORD taken = 0;
-        if (!::WriteFile(handle(), data + written, chunk, &taken, nullptr)) {
-            noteFailure(::GetLastError());
+        const auto start = [&](DWORD* n, OVERLAPPED* io) {
+            return ::WriteFile(handle_, data + written, chunk, n, io);
+        };
+        if (!transfer(start, leftMs, &taken)) {
+            const DWORD code = ::GetLastError();
+            // A port set to abort on a line error refuses writes until the error is cleared.
+            DWORD errors = 0;
+            if (code == ERROR_OPERATION_ABORTED && ::ClearCommError(handle_, &errors, nullptr)) {
+                continue;
+            }
+            noteFailure(code);
             break;
         }
         // A write that takes nothing without failing has run out of time.
@@ -245,40 +388,61 @@ std::optional<std::size_t> LocalDevice::waitingBytes() const {
     if (gone()) {
         return std::nullopt;
     }
+    settleWait();
     DWORD errors = 0;
     COMSTAT status{};
     if (!::ClearCommError(handle(), &errors, &status)) {
         noteFailure(::GetLastError());
         return std::nullopt;
     }
-    return static_cast<std::size_t>(status.cbInQue);
+    if (status.cbInQue == 0 && !holding_) {
+        armWait();
+    }
+    return static_cast<std::size_t>(status.cbInQue) + (holding_ ? 1 : 0);
 }
 
 std::size_t LocalDevice::read(std::uint8_t* buffer, std::size_t max) {
     if (max == 0 || gone()) {
         return 0;
     }
-    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(max, MAXDWORD));
-    DWORD got = 0;
-    if (!::ReadFile(handle(), buffer, wanted, &got, nullptr)) {
-        noteFailure(::GetLastError());
-        return 0;
+    stopWaiting();
+    std::size_t got = 0;
+    if (holding_) {
+        buffer[got++] = held_;
+        holding_ = false;
     }
-    return got;
+    if (got == max) {
+        return got;
+    }
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(max - got, MAXDWORD));
+    DWORD more = 0;
+    // Nothing to wait for: what the count saw has arrived.
+    const auto start = [&](DWORD* n, OVERLAPPED* io) {
+        return ::ReadFile(handle_, buffer + got, wanted, n, io);
+    };
+    if (!transfer(start, 0, &more)) {
+        noteFailure(::GetLastError());
+    }
+    return got + more;
 }
 
 void LocalDevice::discardInput() {
     if (!gone()) {
+        stopWaiting();
+        holding_ = false;
         ::PurgeComm(handle(), PURGE_RXCLEAR);
     }
 }
 
-// Windows keeps the plain 100 ms poll: waiting on a COM handle needs overlapped I/O.
-std::optional<std::intptr_t> LocalDevice::inputDescriptor() const {
-    return std::nullopt;
+std::optional<InputWake> LocalDevice::inputWake() const {
+    if (!overlapped_ || gone()) {
+        return std::nullopt;
+    }
+    return InputWake{InputWake::Kind::Signalled, reinterpret_cast<std::intptr_t>(wakeEvent_)};
 }
 
 bool LocalDevice::hungUp() const {
+    settleWait();
     return gone();
 }
 

@@ -78,11 +78,11 @@ void SerialLink::discardInput() {
     }
 }
 
-std::optional<std::intptr_t> SerialLink::inputDescriptor() const {
+std::optional<InputWake> SerialLink::inputWake() const {
     if (hComm_.device() == nullptr) {
         return std::nullopt;
     }
-    return hComm_.device()->inputDescriptor();
+    return hComm_.device()->inputWake();
 }
 
 }  // namespace serial

@@ -67,7 +67,7 @@ public:
     std::optional<std::size_t> waitingBytes() const;
     std::size_t read(std::uint8_t* buffer, std::size_t max);
     void discardInput();
-    std::optional<std::intptr_t> inputDescriptor() const;
+    std::optional<InputWake> inputWake() const;
     bool lineHungUp() const { return hComm_.device() != nullptr && hComm_.device()->hungUp(); }
 
     // The open device has been found gone: unplugged, or its line hung up.

@@ -1,7 +1,6 @@
 #include "session/session.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -176,6 +175,7 @@ bool Session::openLink(const std::string& path) {
             }
         }
     } opening{*this};
+    dropLineWatch();  // its wake goes with the device it came from
     return link_.Rs232Control(true, path, link_.BaudRate(), kDataBits, kNoParity, kOneStopBit);
 }
 
@@ -220,6 +220,7 @@ void Session::showOn(const std::string& path) {
 void Session::closeShowingOff() {
     const bool gone = link_.deviceGone();
     lastCloseWasGone_ = gone;
+    dropLineWatch();
     link_.Rs232Control(false, link_.ComPortPath(), link_.BaudRate(), kDataBits, kNoParity,
                        kOneStopBit);
     followLink();
@@ -240,10 +241,9 @@ void Session::followLink() {
         TimerRs232->stop();
         return;
     }
-    if (const auto fd = link_.inputDescriptor()) {
-        lineWatch_ = new QSocketNotifier(*fd, QSocketNotifier::Read, this);
-        connect(lineWatch_, &QSocketNotifier::activated, this,
-                [this] { guarded([this] { lineReadable(); }); });
+    if (const auto wake = link_.inputWake()) {
+        lineWatch_ = std::make_unique<LineWatch>(*wake, this,
+                                                 [this] { guarded([this] { lineReadable(); }); });
     }
     // A network port may have taken in data while it was being set up, which its
     // descriptor no longer announces.
@@ -255,11 +255,7 @@ void Session::followLink() {
 }
 
 void Session::dropLineWatch() {
-    if (lineWatch_ != nullptr) {
-        lineWatch_->setEnabled(false);
-        lineWatch_->deleteLater();  // this may be its own signal's handler
-        lineWatch_ = nullptr;
-    }
+    lineWatch_.reset();
 }
 
 // Input has come, or the line hung up: poll at the first tick that would have seen it. A

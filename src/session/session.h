@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,9 +16,9 @@
 #include "remote/receiver.h"
 #include "search/device_search.h"
 #include "serial/serial_link.h"
+#include "session/line_watch.h"
 #include "session/request.h"
 
-class QSocketNotifier;
 class QTimer;
 
 namespace session {
@@ -142,7 +143,7 @@ private:
     serial::SerialLink link_;
     remote::ReceiveState rx_;
     remote::PollPacer pacer_;
-    QSocketNotifier* lineWatch_ = nullptr;  // while the open line can wake us
+    std::unique_ptr<LineWatch> lineWatch_;  // while the open line can wake us
     remote::CommandSender sender_;
     search::DeviceSearch search_;
     QTimer* TimerRs232;

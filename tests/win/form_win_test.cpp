@@ -2,14 +2,24 @@
 // keys and their answers, open errors, and a search that finds the device.
 #include <gtest/gtest.h>
 
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
 
 #include "app/form_kolvane.h"
 #include "com_device.h"
@@ -92,6 +102,105 @@ TEST_F(FormWin, SearchFindsTheDeviceOnCom3) {
     EXPECT_EQ(log(), (QStringList{"COM3 RS232 ON", "COM3Check .... ", "gEFG", "",
                                   "Search Device : COM3"}));
     EXPECT_TRUE(form.session().link().ComOpened());
+}
+
+// Context switches of this process's threads, each a wake-up of the processor on its behalf,
+// as Linux counts them, by thread. Wine's /proc/self would be its server, so the process is
+// found by its name.
+std::map<std::string, long long> ownWakeUps() {
+    static const std::filesystem::path tasks = [] {
+        char path[MAX_PATH] = {};
+        ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+        const std::string self = std::filesystem::path(path).filename().string();
+        for (const auto& process : std::filesystem::directory_iterator("Z:/proc")) {
+            std::ifstream cmdline(process.path() / "cmdline");
+            std::string program;
+            std::getline(cmdline, program, '\0');
+            if (std::filesystem::path(program).filename() == self) {
+                return process.path() / "task";
+            }
+        }
+        return std::filesystem::path();
+    }();
+    std::map<std::string, long long> byThread;
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+                byThread[task.path().filename().string()] +=
+                    std::stoll(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return byThread;
+}
+
+// The event loop alone, as the program runs it.
+void runFor(std::chrono::milliseconds span) {
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Made by the threads alive at the end, so that one that ends meanwhile takes nothing off.
+long long wakeUpsOver(std::chrono::milliseconds span) {
+    auto before = ownWakeUps();
+    runFor(span);
+    long long made = 0;
+    for (const auto& [thread, count] : ownWakeUps()) {
+        made += count - before[thread];
+    }
+    return made;
+}
+
+// With the port open and quiet the receive timer rests and the port's event wakes the
+// window: it wakes hardly more than with the port closed. A message split across a tick
+// still comes out whole, and one the device sends after a quiet tick comes out apart.
+TEST_F(FormWin, AsleepWhileOpenWithMessagesCutAsOnLinux) {
+    auto* pollTimer = form.findChild<QTimer*>("TimerRs232");
+    const auto quiet = std::chrono::seconds(3);
+    runFor(std::chrono::milliseconds(500));
+    const long long closed = wakeUpsOver(quiet);
+    edit("EditCOMport")->setText(ComDevice::kProgramPort);
+    form.BitBtnRS232Click();
+    ASSERT_TRUE(form.session().link().ComOpened());
+    ASSERT_TRUE(waitFor([&] { return !pollTimer->isActive(); }));
+    runFor(std::chrono::milliseconds(500));
+    const long long open = wakeUpsOver(quiet);
+    std::printf("wake-ups over %lld s: %lld closed, %lld open\n",
+                static_cast<long long>(quiet.count()), closed, open);
+    EXPECT_FALSE(pollTimer->isActive());
+    // A poll on every tick would add 30 at least.
+    EXPECT_LT(open - closed, 15);
+
+    device.send("hel");
+    ASSERT_TRUE(waitFor([&] { return form.session().receiveState().RxCount() == 3; }));
+    device.send("lo");
+    ASSERT_TRUE(waitFor([&] { return !pollTimer->isActive(); }));
+    device.send("\x45");
+    ASSERT_TRUE(
+        waitFor([&] { return !pollTimer->isActive() && logEndsWith({"KEY_POWER_ON/OFF"}); }));
+    EXPECT_EQ(log(), (QStringList{"COM3 RS232 ON", "hello", "KEY_POWER_ON/OFF"}));
+}
+
+// The adapter pulled while the window waits on the port: switched off once, and the next
+// click finds no port.
+TEST_F(FormWin, PortPulledDuringTheWaitSwitchesOffOnce) {
+    edit("EditCOMport")->setText(ComDevice::kProgramPort);
+    form.BitBtnRS232Click();
+    ASSERT_TRUE(form.session().link().ComOpened());
+    auto* pollTimer = form.findChild<QTimer*>("TimerRs232");
+    ASSERT_TRUE(waitFor([&] { return !pollTimer->isActive(); }));
+    const std::string unplug = std::string("Z:") + std::getenv("KOLVANE_WINE_UNPLUG");
+    std::ofstream{unplug};
+    ASSERT_TRUE(
+        waitFor([&] { return !form.session().link().ComOpened(); }, std::chrono::seconds(5)));
+    runFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(log(), (QStringList{"COM3 RS232 ON", "COM3 RS232 OFF"}));
+    // The pair comes back for the tests after this one.
+    ASSERT_TRUE(waitFor([&] { return !std::filesystem::exists(unplug); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(' ').toStdString();
 }
 
 // Winsock under the window: the socket wakes the receiver, a server that leaves switches

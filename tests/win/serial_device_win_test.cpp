@@ -1,9 +1,13 @@
 // The Windows serial calls, against a COM port on a pseudo-terminal under Wine.
 #include <gtest/gtest.h>
 
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,6 +88,57 @@ TEST(SerialDeviceWin, CarriesBytesBothWaysAndDiscardsInput) {
     ASSERT_TRUE(waitFor([&] { return port->waitingBytes().value_or(0) == 5; }));
     port->discardInput();
     EXPECT_EQ(port->waitingBytes(), 0u);
+}
+
+// The port's own settings stay, flow control included; and input wakes a caller that waits
+// on the port, with the byte that woke it handed out first.
+TEST(SerialDeviceWin, KeepsThePortsFlowControlAndWakesOnInput) {
+    const auto withState = [](const std::function<void(DCB&)>& change) {
+        const HANDLE raw = ::CreateFileA("//./COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+        DCB state{};
+        state.DCBlength = sizeof state;
+        EXPECT_TRUE(::GetCommState(raw, &state));
+        change(state);
+        EXPECT_TRUE(::SetCommState(raw, &state));
+        ::CloseHandle(raw);
+    };
+    const auto setXonXoff = [&](BOOL on) {
+        withState([on](DCB& state) { state.fOutX = state.fInX = on; });
+    };
+    setXonXoff(TRUE);
+    ComDevice device;
+    auto port = SerialDevice::open(serial::portPathFor(ComDevice::kProgramPort)).device;
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->applyLineSettings(19200));
+    // Wine lets a second handle in, which shows what the port is set to now.
+    withState([](DCB& state) {
+        EXPECT_TRUE(state.fOutX && state.fInX);
+        EXPECT_EQ(state.BaudRate, 19200u);
+        EXPECT_EQ(state.ByteSize, 8);
+    });
+
+    const auto wake = port->inputWake();
+    ASSERT_TRUE(wake && wake->kind == serial::InputWake::Kind::Signalled);
+    const auto event = reinterpret_cast<HANDLE>(wake->handle);
+    EXPECT_EQ(port->waitingBytes(), 0u);
+    EXPECT_EQ(::WaitForSingleObject(event, 200), WAIT_TIMEOUT);
+    device.send("AB");
+    ASSERT_EQ(::WaitForSingleObject(event, 2000), WAIT_OBJECT_0);
+    ASSERT_TRUE(waitFor([&] { return port->waitingBytes().value_or(0) == 2; }));
+    std::string got(2, '\0');
+    EXPECT_EQ(port->read(reinterpret_cast<std::uint8_t*>(got.data()), 2), 2u);
+    EXPECT_EQ(got, "AB");
+    EXPECT_EQ(port->waitingBytes(), 0u);
+    EXPECT_EQ(::WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "waiting again";
+    // A purge takes the byte a wait may hold, too.
+    device.send("CD");
+    ASSERT_EQ(::WaitForSingleObject(event, 2000), WAIT_OBJECT_0);
+    ASSERT_TRUE(waitFor([&] { return port->waitingBytes().value_or(0) == 2; }));
+    port->discardInput();
+    EXPECT_EQ(port->waitingBytes(), 0u);
+    port.reset();
+    setXonXoff(FALSE);
 }
 
 // wine_run.sh names every port COM1..COM256 to Wine, which enters them in the registry.

@@ -9,7 +9,9 @@
 # KOLVANE_WINEPREFIX names the prefix (made on first use; default under the temp folder).
 # KOLVANE_WINE_COM3=DEVICE puts COM3 on that device instead of the pair (an end-to-end run
 # gives it the virtual device), and KOLVANE_WINE_DISPLAY=:N shows windows on that X display;
-# otherwise Wine has none and the programs draw offscreen.
+# otherwise Wine has none and the programs draw offscreen. A program pulls the pair's plug,
+# as an unplugged adapter would, by creating the file KOLVANE_WINE_UNPLUG names; a fresh
+# pair comes up under the same names once that file is gone.
 set -euo pipefail
 
 export WINEPREFIX="${KOLVANE_WINEPREFIX:-${TMPDIR:-/tmp}/kolvane-wine-$(id -u)}"
@@ -46,14 +48,15 @@ fi
 
 rm -rf "$work"
 mkdir -p "$work"
-socat_pid=
+pair_pid=
 cleanup() {
     # The server holds the ports open; it goes first, or their hang-up makes it dump its
     # state to the terminal.
     wineserver -k 2>/dev/null || true
-    if [ -n "$socat_pid" ]; then
-        kill "$socat_pid" 2>/dev/null || true
-        wait "$socat_pid" 2>/dev/null || true
+    if [ -n "$pair_pid" ]; then
+        touch "$work/stop"
+        pkill -P "$pair_pid" 2>/dev/null || true
+        wait "$pair_pid" 2>/dev/null || true
     fi
     rm -rf "$work"
 }
@@ -62,8 +65,21 @@ trap cleanup EXIT
 if [ -n "${KOLVANE_WINE_COM3:-}" ]; then
     ln -s "$KOLVANE_WINE_COM3" "$work/program"
 else
-    socat "pty,raw,echo=0,link=$work/program" "pty,raw,echo=0,link=$work/device" &
-    socat_pid=$!
+    export KOLVANE_WINE_UNPLUG="$work/unplug"
+    pair() {
+        while [ ! -e "$work/stop" ]; do
+            socat "pty,raw,echo=0,link=$work/program" "pty,raw,echo=0,link=$work/device" &
+            local socat_pid=$!
+            while [ ! -e "$KOLVANE_WINE_UNPLUG" ] && kill -0 "$socat_pid" 2>/dev/null; do
+                sleep 0.05
+            done
+            kill "$socat_pid" 2>/dev/null || true
+            wait "$socat_pid" 2>/dev/null || true
+            rm -f "$work/program" "$work/device" "$KOLVANE_WINE_UNPLUG"
+        done
+    }
+    pair 2>/dev/null &
+    pair_pid=$!
     for _ in $(seq 100); do
         [ -e "$work/program" ] && [ -e "$work/device" ] && break
         sleep 0.02
