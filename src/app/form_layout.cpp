@@ -93,7 +93,7 @@ void TFormKolvane::buildControls() {
         place(new QPushButton(QStringLiteral("RS232 OFF"), client), "BitBtnRS232", 416, 8, 86, 25);
     BitBtnRS232->setFont(pixelFont(QStringLiteral("Arial"), 15, true));
     BitBtnRS232->setCursor(Qt::PointingHandCursor);
-    setSwitchColour(palette().color(QPalette::WindowText));
+    colourSwitchForTheme();
 
     Memo1 = place(new QPlainTextEdit(client), "Memo1", 248, 32, 257, 449);
     Memo1->setFont(pixelFont(kMingFont, 13));
