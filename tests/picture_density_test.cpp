@@ -1,9 +1,12 @@
-// The remote picture on screens of different density. CTest runs this once for each device
-// pixel ratio, set through QT_SCALE_FACTOR, and the test reads the ratio back from the window.
+// The remote picture and the window on screens of different density. CTest runs this once for
+// each device pixel ratio, set through QT_SCALE_FACTOR, and the test reads the ratio back from
+// the window.
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QScreen>
+#include <QStyle>
 #include <cstdlib>
 
 #include "app/form_kolvane.h"
@@ -74,6 +77,21 @@ TEST(PictureDensity, PictureUsesTheScreensPixelsAndKeysKeepTheirPlaces) {
         QWidget* hit = client->childAt(centre);
         ASSERT_NE(hit, nullptr) << key.hotspot;
         EXPECT_EQ(hit->objectName(), QStringLiteral("Image%1").arg(key.hotspot));
+    }
+}
+
+// However small the screen is for the window, the corner of its frame, and so its title bar,
+// opens on it; where the window fits with room for a title bar, it is centred.
+TEST(PictureDensity, WindowOpensWithItsCornerOnTheScreen) {
+    TFormKolvane form;
+    form.show();
+    const QRect available = form.screen()->availableGeometry();
+    const QRect frame = form.frameGeometry();
+    EXPECT_TRUE(available.contains(frame.topLeft()))
+        << "frame at " << frame.x() << "," << frame.y();
+    const int titleBar = form.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    if (available.height() >= form.height() + 2 * titleBar) {
+        EXPECT_EQ(form.geometry().center(), available.center());
     }
 }
 

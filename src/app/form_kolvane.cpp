@@ -91,9 +91,27 @@ TFormKolvane::TFormKolvane(QWidget* parent)
     session_->setErrorHandler(
         [this](std::exception_ptr error) { errorDisplay_(app::messageOf(error)); });
 
+    placeOnScreen();
+}
+
+// Centred on the screen. A screen too small for that, as at a large scale factor, would leave
+// the title bar out of reach above it: then the frame's corner is kept on the screen instead.
+void TFormKolvane::placeOnScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize, available));
+    const QRect centred =
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize, available);
+    // The desktop's frame is known only once the window is shown; Qt's own title bar height
+    // stands in for it.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    if (centred.top() - titleBar >= available.top() && centred.left() >= available.left()) {
+        setGeometry(centred);
+        return;
+    }
+    resize(kClientSize);
+    // Before the window is shown, a move places the corner of its frame.
+    move(std::max(centred.left(), available.left()),
+         std::max(centred.top() - titleBar, available.top()));
 }
 
 TFormKolvane::~TFormKolvane() = default;

@@ -84,6 +84,7 @@ protected:
 
 private:
     void buildControls();
+    void placeOnScreen();
     void buildTimers();
     void connectHandlers();
 
