@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots from the real program: build/kolvane on a private X display,
 # switched on against kolvane-sim as COM6 and answering three keys. Writes
-# doc/screenshot.png (device pixel ratio 1) and doc/screenshot@2x.png (QT_SCALE_FACTOR=2).
-# Rerun it whenever the window changes, and commit the two pictures.
+# doc/screenshot.png (device pixel ratio 1) and doc/screenshot@2x.png (QT_SCALE_FACTOR=2);
+# doc/screenshot-keyboard.png, where a fourth key is reached and pressed from the keyboard and
+# shows its focus ring; and doc/screenshot-dark.png, on GTK's dark Adwaita theme.
+# Rerun it whenever the window changes, and commit the pictures.
 set -euo pipefail
 
 if [ "${1:-}" != --one ]; then
-    EXTRA_PACKAGES="${EXTRA_PACKAGES:-} imagemagick"
+    EXTRA_PACKAGES="${EXTRA_PACKAGES:-} imagemagick qt6-gtk-platformtheme"
     source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
     build "$BUILD_DIR" >/dev/null
     mkdir -p "$ROOT/doc"
     # One run each: the display, the simulator and the program are set up for one scale.
     bash "$0" --one 1 "$BUILD_DIR" "$ROOT/doc/screenshot.png"
     bash "$0" --one 2 "$BUILD_DIR" "$ROOT/doc/screenshot@2x.png"
+    bash "$0" --one 1 "$BUILD_DIR" "$ROOT/doc/screenshot-keyboard.png" keyboard
+    QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark \
+        bash "$0" --one 1 "$BUILD_DIR" "$ROOT/doc/screenshot-dark.png"
     exit 0
 fi
 
@@ -21,6 +26,7 @@ export QT_SCALE_FACTOR=$2
 # shellcheck disable=SC2034
 KOLVANE=$3/kolvane KOLVANE_SIM=$3/kolvane-sim CLOSE_WINDOW=""
 OUTPUT=$4
+KEYBOARD=${5:-}
 # shellcheck source=../tests/e2e/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/lib.sh"
 
@@ -35,6 +41,14 @@ for key in "${keys[@]}"; do
     frames+=("$(rx_line "${KEY_COMMANDS[key - 1]}" "${KEY_NAMES[key - 1]}")")
     wait_rx "${frames[@]}"
 done
+if [ -n "$KEYBOARD" ]; then
+    # The switch has the focus from its click: back past "Send CMD" into the remote, on its
+    # first key, then down two rows and right to the second audio key.
+    xdotool key shift+Tab shift+Tab Down Down Right space
+    keys+=(8)
+    frames+=("$(rx_line "${KEY_COMMANDS[7]}" "${KEY_NAMES[7]}")")
+    wait_rx "${frames[@]}"
+fi
 # The last answer reaches the log at the program's next polls, 100 ms apart.
 until [ "$(grep -c '^tx ' "$TMP/sim.out")" = "${#keys[@]}" ]; do
     check_alive
@@ -46,6 +60,10 @@ xdotool mousemove 0 0
 sleep 0.5
 import -window "$WINDOW" -strip -define png:exclude-chunks=date,time "$TMP/shot.png"
 # Read back only now: reading selects the log's text.
-wait_log "$WINDOW" "COM6 RS232 ON" "${KEY_NAMES[0]}" "${KEY_NAMES[16]}" "${KEY_NAMES[6]}"
+logged=()
+for key in "${keys[@]}"; do
+    logged+=("${KEY_NAMES[key - 1]}")
+done
+wait_log "$WINDOW" "COM6 RS232 ON" "${logged[@]}"
 mv "$TMP/shot.png" "$OUTPUT"
 echo "Wrote $OUTPUT ($(identify -format '%w x %h' "$OUTPUT"))"

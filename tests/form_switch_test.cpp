@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "app/error_display.h"
+#include "app/switch_colours.h"
 #include "form_fixture.h"
 
 using testing_support::PtyDevice;
@@ -274,4 +275,44 @@ TEST(ErrorDisplay, ShowsAStopBoxWithOkTitledWithTheApplicationAndGoesOn) {
     EXPECT_EQ(title, QStringLiteral("Kolvane Remote"));
     EXPECT_EQ(text, QStringLiteral("'12a' is not a valid integer value."));
     EXPECT_EQ(buttons, QMessageBox::Ok);
+}
+
+// On a dark theme the switch gets a light face of its own, where all three captions read at
+// 4.5:1 (WCAG); on a light one it keeps the theme's face. The captions' colours are the same.
+TEST_F(FormTest, SwitchCaptionsReadOnDarkAndLightThemes) {
+    struct PaletteRestorer {
+        QPalette original = QApplication::palette();
+        ~PaletteRestorer() { QApplication::setPalette(original); }
+    } restorer;
+    const auto rgb = [](const QColor& c) { return app::Rgb{c.red(), c.green(), c.blue()}; };
+    for (const bool dark : {false, true}) {
+        const QColor face = dark ? QColor(50, 50, 50) : QColor(239, 239, 239);
+        const QColor text = dark ? QColor(240, 240, 240) : QColor(0, 0, 0);
+        QPalette palette = restorer.original;
+        palette.setColor(QPalette::Window, face);
+        palette.setColor(QPalette::Button, face);
+        palette.setColor(QPalette::WindowText, text);
+        QApplication::setPalette(palette);
+        form = std::make_unique<TFormKolvane>();
+        form->setErrorDisplay([this](const QString& message) { errors << message; });
+        form->show();
+        auto* sw = button("BitBtnRS232");
+        const QColor shownFace = sw->palette().color(QPalette::Button);
+        EXPECT_EQ(shownFace != face, dark);
+
+        // Before the first change, switched on, switched off.
+        PtyDevice device;
+        const std::function<void()> changes[] = {[] {}, [&] { switchOnTo(device); },
+                                                 [&] { form->BitBtnRS232Click(); }};
+        const QColor captions[] = {dark ? QColor(0, 0, 0) : text, QColor(0, 128, 0),
+                                   QColor(0, 0, 0)};
+        for (int state = 0; state < 3; ++state) {
+            changes[state]();
+            EXPECT_EQ(captionColour(sw), captions[state]) << dark << state;
+            if (dark) {
+                EXPECT_GE(app::contrastRatio(rgb(shownFace), rgb(captions[state])), 4.5) << state;
+            }
+        }
+    }
+    EXPECT_TRUE(errors.isEmpty());
 }

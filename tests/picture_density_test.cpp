@@ -1,9 +1,14 @@
-// The remote picture on screens of different density. CTest runs this once for each device
-// pixel ratio, set through QT_SCALE_FACTOR, and the test reads the ratio back from the window.
+// The remote picture and the window on screens of different density. CTest runs this once for
+// each device pixel ratio, set through QT_SCALE_FACTOR, and the test reads the ratio back from
+// the window.
+#include <QApplication>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QScreen>
+#include <QStyle>
+#include <QtTest/QTest>
 #include <cstdlib>
 
 #include "app/form_kolvane.h"
@@ -74,6 +79,41 @@ TEST(PictureDensity, PictureUsesTheScreensPixelsAndKeysKeepTheirPlaces) {
         QWidget* hit = client->childAt(centre);
         ASSERT_NE(hit, nullptr) << key.hotspot;
         EXPECT_EQ(hit->objectName(), QStringLiteral("Image%1").arg(key.hotspot));
+    }
+}
+
+// The keyboard's focus ring is drawn in the screen's own pixels, whatever their density: up
+// from the power key's centre, the line crosses it a device pixel or more per logical pixel.
+TEST(PictureDensity, FocusRingIsDrawnAtTheScreensDensity) {
+    TFormKolvane form;
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QWidget* search = form.findChild<QWidget*>(QStringLiteral("ButtonSearchDevice"));
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Tab);
+    const qreal ratio = form.devicePixelRatioF();
+    const QImage shot = form.centralWidget()->grab(QRect(6, 18, 68, 68)).toImage();
+    int ring = 0;
+    for (int y = 0; y < qRound(8 * ratio); ++y) {
+        const QColor pixel = shot.pixelColor(shot.width() / 2, y);
+        ring += pixel.blue() > 150 && pixel.red() < 60 ? 1 : 0;
+    }
+    EXPECT_GE(ring, qFloor(2 * ratio)) << "ratio " << ratio;
+}
+
+// However small the screen is for the window, the corner of its frame, and so its title bar,
+// opens on it; where the window fits with room for a title bar, it is centred.
+TEST(PictureDensity, WindowOpensWithItsCornerOnTheScreen) {
+    TFormKolvane form;
+    form.show();
+    const QRect available = form.screen()->availableGeometry();
+    const QRect frame = form.frameGeometry();
+    EXPECT_TRUE(available.contains(frame.topLeft()))
+        << "frame at " << frame.x() << "," << frame.y();
+    const int titleBar = form.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    if (available.height() >= form.height() + 2 * titleBar) {
+        EXPECT_EQ(form.geometry().center(), available.center());
     }
 }
 

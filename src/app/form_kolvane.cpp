@@ -25,6 +25,7 @@
 #include "app/error_display.h"
 #include "app/fonts.h"
 #include "app/key_hotspot.h"
+#include "app/switch_colours.h"
 #include "remote/key_table.h"
 #include "serial/open_error.h"
 #include "serial/port_list.h"
@@ -33,8 +34,15 @@
 namespace {
 
 constexpr QSize kClientSize(514, 554);
-const QColor kSwitchOn(0, 128, 0);
-const QColor kSwitchOff(0, 0, 0);
+
+QColor qColour(app::Rgb colour) {
+    return QColor(colour.red, colour.green, colour.blue);
+}
+
+app::Rgb rgbOf(const QColor& colour) {
+    return {colour.red(), colour.green(), colour.blue()};
+}
+
 QString fromLocal8Bit(std::string_view bytes) {
     return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
@@ -83,9 +91,27 @@ TFormKolvane::TFormKolvane(QWidget* parent)
     session_->setErrorHandler(
         [this](std::exception_ptr error) { errorDisplay_(app::messageOf(error)); });
 
+    placeOnScreen();
+}
+
+// Centred on the screen. A screen too small for that, as at a large scale factor, would leave
+// the title bar out of reach above it: then the frame's corner is kept on the screen instead.
+void TFormKolvane::placeOnScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize, available));
+    const QRect centred =
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize, available);
+    // The desktop's frame is known only once the window is shown; Qt's own title bar height
+    // stands in for it.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    if (centred.top() - titleBar >= available.top() && centred.left() >= available.left()) {
+        setGeometry(centred);
+        return;
+    }
+    resize(kClientSize);
+    // Before the window is shown, a move places the corner of its frame.
+    move(std::max(centred.left(), available.left()),
+         std::max(centred.top() - titleBar, available.top()));
 }
 
 TFormKolvane::~TFormKolvane() = default;
@@ -211,6 +237,20 @@ void TFormKolvane::setSwitchColour(const QColor& colour) {
     BitBtnRS232->setPalette(p);
 }
 
+// Black and green on a dark theme's button face could hardly be read; that one button then
+// gets a light face of its own.
+void TFormKolvane::colourSwitchForTheme() {
+    QPalette p = BitBtnRS232->palette();
+    const app::Rgb themeFace = rgbOf(p.color(QPalette::Button));
+    const app::SwitchColours colours =
+        app::switchColours(themeFace, rgbOf(palette().color(QPalette::WindowText)));
+    if (colours.face != themeFace) {
+        p.setColor(QPalette::Button, qColour(colours.face));
+        BitBtnRS232->setPalette(p);
+    }
+    setSwitchColour(qColour(colours.firstCaption));
+}
+
 void TFormKolvane::refreshPortCompletions() {
     portNames_.clear();
     for (const std::string& name : serial::availablePorts()) {
@@ -239,7 +279,7 @@ void TFormKolvane::portSwitched(bool on) {
         BitBtnRS232->setToolTip(QString());
     }
     BitBtnRS232->setText(on ? QStringLiteral("RS232 ON") : QStringLiteral("RS232 OFF"));
-    setSwitchColour(on ? kSwitchOn : kSwitchOff);
+    setSwitchColour(qColour(on ? app::kSwitchOn : app::kSwitchOff));
 }
 
 void TFormKolvane::BitBtnRS232Click() {

@@ -84,6 +84,7 @@ protected:
 
 private:
     void buildControls();
+    void placeOnScreen();
     void buildTimers();
     void connectHandlers();
 
@@ -95,6 +96,7 @@ private:
     void keyClick(int hotspot);
     void appendLog(const QString& line);
     void setSwitchColour(const QColor& colour);
+    void colourSwitchForTheme();
     void showInBox(QLineEdit* box, const std::string& text);
     void refreshPortCompletions();
     void offerPortsFor(const QString& text);

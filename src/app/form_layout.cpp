@@ -14,6 +14,7 @@
 #include "app/form_kolvane.h"
 #include "app/jpeg_image.h"
 #include "app/key_hotspot.h"
+#include "app/key_pad.h"
 #include "app/picture_panel.h"
 #include "remote/key_table.h"
 
@@ -73,6 +74,7 @@ void TFormKolvane::buildControls() {
         Image[i]->setGeometry(key.area.left, key.area.top, remote::kKeyAreaSide,
                               remote::kKeyAreaSide);
     }
+    new app::KeyPad(Image, this);
 
     ButtonSearchDevice = place(new QPushButton(QStringLiteral(" Search Device >>"), client),
                                "ButtonSearchDevice", 256, 8, 110, 25);
@@ -93,7 +95,7 @@ void TFormKolvane::buildControls() {
         place(new QPushButton(QStringLiteral("RS232 OFF"), client), "BitBtnRS232", 416, 8, 86, 25);
     BitBtnRS232->setFont(pixelFont(QStringLiteral("Arial"), 15, true));
     BitBtnRS232->setCursor(Qt::PointingHandCursor);
-    setSwitchColour(palette().color(QPalette::WindowText));
+    colourSwitchForTheme();
 
     Memo1 = place(new QPlainTextEdit(client), "Memo1", 248, 32, 257, 449);
     Memo1->setFont(pixelFont(kMingFont, 13));
@@ -160,7 +162,8 @@ void TFormKolvane::buildControls() {
         hidden->hide();
     }
 
-    // Tab order as laid out: 0 "Send CMD" first, 12 the search button last.
+    // Tab order as laid out: 0 "Send CMD" first, 12 the search button last. The remote's keys,
+    // made before all of these, come round the chain between the last and the first.
     const std::initializer_list<QWidget*> tabOrder = {
         ButtonConvert, BitBtnRS232, Memo1,   ButtonClear, ButtonRs232Read,  EditCOMport,
         EditSend,      EditChar,    Button1, Button2,     ComboBoxBaudrate, ButtonSearchDevice};
@@ -171,6 +174,8 @@ void TFormKolvane::buildControls() {
         }
         previous = w;
     }
+    // The window opens with the focus on the first of them, not on the keys ahead of it.
+    ButtonConvert->setFocus();
 }
 
 void TFormKolvane::buildTimers() {

@@ -4,7 +4,9 @@
 
 namespace app {
 
-// A transparent click area laid over one key of the remote picture.
+// A transparent click area laid over one key of the remote picture. From the keyboard, Space
+// or Enter presses it as a click does; while the keyboard is in use it shows a ring when it has
+// the focus.
 class KeyHotspot : public QWidget {
     Q_OBJECT
 public:
@@ -20,6 +22,8 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     bool pressed_ = false;

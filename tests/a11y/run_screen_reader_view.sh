@@ -26,6 +26,8 @@ source "$HERE/../e2e/lib.sh"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 start_display
 start_app main
+# With no window manager, the window is active only once it has the input focus.
+xdotool windowfocus --sync "$WINDOW"
 # The system's own Python, where python3-pyatspi lives.
 /usr/bin/python3 "$HERE/screen_reader_view.py" "$APP_PID" "$KEYS_TSV" ||
     fail "the window is not what a screen reader should find"

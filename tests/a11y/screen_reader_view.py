@@ -3,8 +3,9 @@
     screen_reader_view.py PID KEYS_TSV
 
 Finds the program's window in the accessibility tree and checks that every key of the remote
-is a button named by its hint, that every control a screen reader lands on has a name, and
-that pressing a key through its accessible action works as a click does.
+is a button named by its hint, that every control a screen reader lands on has a name, that
+the keys can take the focus, and that pressing a key through its accessible action works as a
+click does.
 """
 
 import sys
@@ -86,6 +87,16 @@ def main():
         if expected not in by_name:
             fail(f"no {expected[0]} named '{expected[1]}'")
 
+    unfocusable = [hint for hint in hints
+                   if not buttons[hint].getState().contains(pyatspi.STATE_FOCUSABLE)]
+    if unfocusable:
+        fail(f"keys not focusable: {unfocusable}")
+    # A screen reader moving to a key gives it the focus, as the arrow keys do.
+    audio = buttons["AUDIO_CH1"]
+    audio.queryComponent().grabFocus()
+    wait_for(lambda: audio.getState().contains(pyatspi.STATE_FOCUSED),
+             "'AUDIO_CH1' did not take the focus")
+
     # With the port off, the reserved key answers in the log at once.
     log = next(c for c in controls if c.name == "Log").queryText()
     reserved = buttons["Reserved"].queryAction()
@@ -94,7 +105,7 @@ def main():
         fail(f"the keys cannot be pressed through AT-SPI (actions: {actions})")
     reserved.doAction(actions.index("Press"))
     wait_for(lambda: log.getText(0, -1) == "Reserved", "pressing 'Reserved' did not log it")
-    print(f"ok: {len(controls)} controls named, 21 keys as buttons, keys pressable")
+    print(f"ok: {len(controls)} controls named, 21 keys as focusable buttons, keys pressable")
 
 
 if __name__ == "__main__":

@@ -84,6 +84,10 @@ TEST(SendCommandLine, RefusesWhatWouldSendTheWrongThingOrNothing) {
         EXPECT_FALSE(cli::parseCommandLine(args).errors.empty()) << ::testing::PrintToString(args);
     }
     EXPECT_EQ(cli::parseCommandLine({"powr", "audio", "power", "Reserved"}).errors.size(), 3u);
+    // A number past the last key is answered with the numbering, not with names.
+    EXPECT_EQ(cli::parseCommandLine({"#22"}).errors,
+              std::vector<std::string>{
+                  "unknown key \"#22\"; the keys are #1 to #21 (--list-keys shows them all)"});
     EXPECT_EQ(cli::parseCommandLine({"powr", "--help"}).options.action, cli::Options::Action::Help);
 }
 
