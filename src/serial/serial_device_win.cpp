@@ -69,12 +69,6 @@ bool meansGone(DWORD code) {
     }
 }
 
-// What a driver that cannot take overlapped requests answers an open that asks for them.
-bool refusesOverlapped(DWORD code) {
-    return code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_FUNCTION ||
-           code == ERROR_NOT_SUPPORTED;
-}
-
 // A port name is one device name. A separator would lead out of the device namespace, to a
 // named pipe or a share on another machine, and opening those is already an action (a pipe
 // server sees a client, a server is sent the user's credentials) before any check can refuse.
@@ -82,20 +76,18 @@ bool isDeviceName(std::string_view name) {
     return !name.empty() && name.find_first_of(std::string_view("/\\\0", 3)) == name.npos;
 }
 
-// A port opened for overlapped I/O waits for input with a one-byte read left pending: its
-// event wakes the caller, and the byte it takes is handed out first by the next read.
-// WaitCommEvent would be the usual wait, but Wine asks the line for its modem status on
+// The port is opened for overlapped I/O and waits for input with a one-byte read left
+// pending: its event wakes the caller, and the byte it takes is handed out first by the next
+// read. WaitCommEvent would be the usual wait, but Wine asks the line for its modem status on
 // every event, and a pseudo-terminal has none, so there each wait ends at once, cancelled.
-// Reads and writes on such a port are waited for here, within the same bounds as on a port
-// opened without it, so callers see no difference.
+// Reads and writes are waited for here, within the usual bounds, so callers see no
+// difference. The wake event is signalled whenever no read is waiting, so a caller that
+// sleeps without one comes straight back to look; a driver that refuses the waiting read
+// leaves it signalled, and is polled on every tick.
 class LocalDevice final : public SerialDevice {
 public:
-    LocalDevice(HANDLE handle, bool overlapped, const DCB& originalState,
-                const COMMTIMEOUTS& originalTimeouts)
-        : handle_(handle),
-          overlapped_(overlapped),
-          originalState_(originalState),
-          originalTimeouts_(originalTimeouts) {}
+    LocalDevice(HANDLE handle, const DCB& originalState, const COMMTIMEOUTS& originalTimeouts)
+        : handle_(handle), originalState_(originalState), originalTimeouts_(originalTimeouts) {}
 
     ~LocalDevice() override {
         stopWaiting();
@@ -110,13 +102,10 @@ public:
         }
     }
 
-    // An overlapped port needs its two events; false, with the system's code, without them.
+    // False, with the system's code, without them.
     bool makeEvents() {
-        if (!overlapped_) {
-            return true;
-        }
         ioEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        wakeEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        wakeEvent_ = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
         return ioEvent_ != nullptr && wakeEvent_ != nullptr;
     }
 
@@ -137,18 +126,16 @@ public:
         }
     }
 
-    // Reads return at once with what has arrived (on an overlapped port: once a byte has
-    // arrived, which lets the pending read wait); a write gives up after `writeMs` in all.
+    // Reads return as soon as a byte has arrived, with all that has, which lets the waiting
+    // read wait; a write gives up after `writeMs` in all.
     bool useTimeouts(DWORD writeMs) {
         if (writeMs_ == writeMs) {
             return true;
         }
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = MAXDWORD;
-        if (overlapped_) {
-            timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-            timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
-        }
+        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
         timeouts.WriteTotalTimeoutConstant = writeMs;
         if (!::SetCommTimeouts(handle_, &timeouts)) {
             writeMs_.reset();
@@ -166,7 +153,6 @@ private:
     void stopWaiting() const;
 
     HANDLE handle_;
-    bool overlapped_;
     DCB originalState_;
     COMMTIMEOUTS originalTimeouts_;
     std::optional<DWORD> writeMs_;
@@ -177,32 +163,31 @@ private:
     mutable bool waitPending_ = false;
     mutable std::uint8_t held_ = 0;
     mutable bool holding_ = false;
+    mutable bool waitRefused_ = false;
     mutable bool gone_ = false;
 };
 
-// One ReadFile or WriteFile, which `start` issues with the count or the OVERLAPPED it is
-// given. On an overlapped port a request that has not finished within `waitMs` is
-// cancelled, and what it moved until then counts. False, with the system's code left for
-// GetLastError, when the request failed.
+// One ReadFile or WriteFile, which `start` issues with the OVERLAPPED it is given. A request
+// that has not finished within `waitMs` is cancelled, and what it moved until then counts.
+// False, with the system's code left for GetLastError, when the request failed.
 template <typename Start>
 bool LocalDevice::transfer(const Start& start, DWORD waitMs, DWORD* moved) const {
     *moved = 0;
-    if (!overlapped_) {
-        return start(moved, nullptr);
-    }
     OVERLAPPED io{};
     io.hEvent = ioEvent_;
-    const BOOL done = start(nullptr, &io);
+    const BOOL done = start(&io);
     if (!done && ::GetLastError() != ERROR_IO_PENDING) {
         return false;
     }
-    if (!done && ::WaitForSingleObject(ioEvent_, waitMs) != WAIT_OBJECT_0) {
+    const bool cancelled = !done && ::WaitForSingleObject(ioEvent_, waitMs) != WAIT_OBJECT_0;
+    if (cancelled) {
         ::CancelIoEx(handle_, &io);
     }
     if (::GetOverlappedResult(handle_, &io, moved, TRUE)) {
         return true;
     }
-    return ::GetLastError() == ERROR_OPERATION_ABORTED;
+    // Aborted by our own cancel is out of time; aborted by the driver is a failure.
+    return cancelled && ::GetLastError() == ERROR_OPERATION_ABORTED;
 }
 
 // Takes in the waiting read's byte if it has finished.
@@ -223,10 +208,10 @@ void LocalDevice::settleWait() const {
     }
 }
 
-// Leaves a read pending that finishes when the next byte arrives. Whatever stops it from
-// waiting signals the wake at once, so a caller asleep on it comes to look.
+// Leaves a read pending that finishes when the next byte arrives; starting it clears the
+// wake, and its end, however it ends, signals it.
 void LocalDevice::armWait() const {
-    if (!overlapped_ || waitPending_ || holding_ || gone()) {
+    if (waitPending_ || holding_ || waitRefused_ || gone()) {
         return;
     }
     wait_ = OVERLAPPED{};
@@ -238,6 +223,12 @@ void LocalDevice::armWait() const {
     }
     const DWORD code = ::GetLastError();
     noteFailure(code);
+    if (!gone()) {
+        waitRefused_ = true;
+        ::OutputDebugStringA(
+            ("kolvane: the port cannot wait for input (" + systemMessage(code) + "); polling it\n")
+                .c_str());
+    }
     ::SetEvent(wakeEvent_);
 }
 
@@ -271,20 +262,9 @@ OpenResult openLocalDevice(const std::string& portPath) {
         return refused(std::move(error), Kind::NotSerial, ERROR_INVALID_NAME);
     }
     // OPEN_EXISTING never creates or truncates; sharing mode 0 takes the port exclusively.
-    // Overlapped, so that the port can wake a caller; a driver that refuses that gets the
-    // plain open and is polled.
-    bool overlapped = true;
-    HANDLE handle = ::CreateFileA(portPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE && refusesOverlapped(::GetLastError())) {
-        overlapped = false;
-        handle = ::CreateFileA(portPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            ::OutputDebugStringA(
-                ("kolvane: " + error.port + " refuses overlapped I/O; polling it\n").c_str());
-        }
-    }
+    // Overlapped, so that the port can wake a caller.
+    const HANDLE handle = ::CreateFileA(portPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         return refused(std::move(error), kindOfFailure(code), code);
@@ -303,7 +283,7 @@ OpenResult openLocalDevice(const std::string& portPath) {
         ::CloseHandle(handle);
         return refused(std::move(error), Kind::NotSerial, code);
     }
-    auto device = std::make_unique<LocalDevice>(handle, overlapped, state, timeouts);
+    auto device = std::make_unique<LocalDevice>(handle, state, timeouts);
     // The timeouts found may be none at all, under which a read or write blocks for ever;
     // bound them from the start, as a non-blocking open does on POSIX systems.
     if (!device->makeEvents() ||
@@ -362,8 +342,8 @@ std::size_t LocalDevice::write(const std::uint8_t* data, std::size_t count,
         }
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - written, MAXDWORD));
         DWORD taken = 0;
-        const auto start = [&](DWORD* n, OVERLAPPED* io) {
-            return ::WriteFile(handle_, data + written, chunk, n, io);
+        const auto start = [&](OVERLAPPED* io) {
+            return ::WriteFile(handle_, data + written, chunk, nullptr, io);
         };
         if (!transfer(start, leftMs, &taken)) {
             const DWORD code = ::GetLastError();
@@ -416,11 +396,12 @@ std::size_t LocalDevice::read(std::uint8_t* buffer, std::size_t max) {
     }
     const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(max - got, MAXDWORD));
     DWORD more = 0;
-    // Nothing to wait for: what the count saw has arrived.
-    const auto start = [&](DWORD* n, OVERLAPPED* io) {
-        return ::ReadFile(handle_, buffer + got, wanted, n, io);
+    const auto start = [&](OVERLAPPED* io) {
+        return ::ReadFile(handle_, buffer + got, wanted, nullptr, io);
     };
-    if (!transfer(start, 0, &more)) {
+    // What the count saw has arrived, so this returns at once; some drivers still answer
+    // later, within the same bound as a write.
+    if (!transfer(start, static_cast<DWORD>(kWriteBound.count()), &more)) {
         noteFailure(::GetLastError());
     }
     return got + more;
@@ -435,7 +416,7 @@ void LocalDevice::discardInput() {
 }
 
 std::optional<InputWake> LocalDevice::inputWake() const {
-    if (!overlapped_ || gone()) {
+    if (gone()) {
         return std::nullopt;
     }
     return InputWake{InputWake::Kind::Signalled, reinterpret_cast<std::intptr_t>(wakeEvent_)};

@@ -90,29 +90,37 @@ TEST(SerialDeviceWin, CarriesBytesBothWaysAndDiscardsInput) {
     EXPECT_EQ(port->waitingBytes(), 0u);
 }
 
+// Reads COM3's settings through a handle of its own, and writes back what `change` makes of
+// them: Wine lets a second handle in beside the program's.
+void changeCom3(const std::function<void(DCB&)>& change) {
+    const HANDLE raw = ::CreateFileA("//./COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+    DCB state{};
+    state.DCBlength = sizeof state;
+    EXPECT_TRUE(::GetCommState(raw, &state));
+    change(state);
+    EXPECT_TRUE(::SetCommState(raw, &state));
+    ::CloseHandle(raw);
+}
+
+// XON/XOFF set on COM3 for as long as it lives: the tests after need a plain line.
+struct XonXoffSet {
+    XonXoffSet() { set(TRUE); }
+    ~XonXoffSet() { set(FALSE); }
+    static void set(BOOL on) {
+        changeCom3([on](DCB& state) { state.fOutX = state.fInX = on; });
+    }
+};
+
 // The port's own settings stay, flow control included; and input wakes a caller that waits
 // on the port, with the byte that woke it handed out first.
 TEST(SerialDeviceWin, KeepsThePortsFlowControlAndWakesOnInput) {
-    const auto withState = [](const std::function<void(DCB&)>& change) {
-        const HANDLE raw = ::CreateFileA("//./COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                         OPEN_EXISTING, 0, nullptr);
-        DCB state{};
-        state.DCBlength = sizeof state;
-        EXPECT_TRUE(::GetCommState(raw, &state));
-        change(state);
-        EXPECT_TRUE(::SetCommState(raw, &state));
-        ::CloseHandle(raw);
-    };
-    const auto setXonXoff = [&](BOOL on) {
-        withState([on](DCB& state) { state.fOutX = state.fInX = on; });
-    };
-    setXonXoff(TRUE);
+    const XonXoffSet xonXoff;
     ComDevice device;
     auto port = SerialDevice::open(serial::portPathFor(ComDevice::kProgramPort)).device;
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(port->applyLineSettings(19200));
-    // Wine lets a second handle in, which shows what the port is set to now.
-    withState([](DCB& state) {
+    changeCom3([](DCB& state) {
         EXPECT_TRUE(state.fOutX && state.fInX);
         EXPECT_EQ(state.BaudRate, 19200u);
         EXPECT_EQ(state.ByteSize, 8);
@@ -137,8 +145,6 @@ TEST(SerialDeviceWin, KeepsThePortsFlowControlAndWakesOnInput) {
     ASSERT_TRUE(waitFor([&] { return port->waitingBytes().value_or(0) == 2; }));
     port->discardInput();
     EXPECT_EQ(port->waitingBytes(), 0u);
-    port.reset();
-    setXonXoff(FALSE);
 }
 
 // wine_run.sh names every port COM1..COM256 to Wine, which enters them in the registry.

@@ -67,15 +67,22 @@ if [ -n "${KOLVANE_WINE_COM3:-}" ]; then
 else
     export KOLVANE_WINE_UNPLUG="$work/unplug"
     pair() {
-        while [ ! -e "$work/stop" ]; do
+        while :; do
             socat "pty,raw,echo=0,link=$work/program" "pty,raw,echo=0,link=$work/device" &
             local socat_pid=$!
-            while [ ! -e "$KOLVANE_WINE_UNPLUG" ] && kill -0 "$socat_pid" 2>/dev/null; do
+            for _ in $(seq 100); do
+                [ -e "$work/program" ] && [ -e "$work/device" ] && break
+                sleep 0.02
+            done
+            rm -f "$KOLVANE_WINE_UNPLUG"
+            while [ ! -e "$KOLVANE_WINE_UNPLUG" ] && [ ! -e "$work/stop" ] &&
+                kill -0 "$socat_pid" 2>/dev/null; do
                 sleep 0.05
             done
             kill "$socat_pid" 2>/dev/null || true
             wait "$socat_pid" 2>/dev/null || true
-            rm -f "$work/program" "$work/device" "$KOLVANE_WINE_UNPLUG"
+            rm -f "$work/program" "$work/device"
+            [ -e "$work/stop" ] && break
         done
     }
     pair 2>/dev/null &
