@@ -37,9 +37,11 @@ if [ ! -f "$WINEPREFIX/.kolvane-ready" ]; then
             [ "$n" = 103 ] && target="$work/device"
             printf '"COM%d"="%s"\n' "$n" "$target"
         done
-        # Wine has no Arial or MS Sans Serif of its own; these stand in as on Linux.
+        # Wine has none of the faces every Windows PC has that the window asks for; these
+        # stand in as on Linux, with the same metrics.
         printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
         printf '"Arial"="Liberation Sans"\n"MS Sans Serif"="Liberation Sans"\n'
+        printf '"Times New Roman"="Liberation Serif"\n'
     } >"$WINEPREFIX/ports.reg"
     wine regedit /S "$WINEPREFIX/ports.reg" >/dev/null 2>&1
     wineserver -w
