@@ -36,7 +36,8 @@ if [ "$WINDOWS" = 1 ]; then
     step "Windows build, tested under Wine"
     WINDOWS_BUILD_DIR="${WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
     WINDOWS_BUILD_DIR="$WINDOWS_BUILD_DIR" bash "$ROOT/scripts/build-windows.sh" \
-        -DKOLVANE_E2E_SIM="$BUILD_DIR/kolvane-sim"
+        -DKOLVANE_E2E_SIM="$BUILD_DIR/kolvane-sim" \
+        -DKOLVANE_LOOK_LINUX="$BUILD_DIR/tests/window_boxes"
     (
         # A fresh prefix for this run, made by the first test that needs it.
         KOLVANE_WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/kolvane-wine.XXXXXX")/prefix"

@@ -144,19 +144,20 @@ start_display() {
     export DISPLAY
 }
 
-# The virtual device as COM6.
+# The virtual device as SIM_PORT.
+SIM_PORT=COM6
 start_sim() {
-    "$KOLVANE_SIM" --as COM6 >"$TMP/sim.out" 2>&1 &
+    "$KOLVANE_SIM" --as "$SIM_PORT" >"$TMP/sim.out" 2>&1 &
     SIM_PID=$!
     local deadline=$((SECONDS + WAIT_SECONDS))
-    until SIM_PTY=$(sed -n 's|^kolvane-sim: device on \(/dev/pts/[0-9]*\) as COM6$|\1|p' \
+    until SIM_PTY=$(sed -n "s|^kolvane-sim: device on \\(/dev/pts/[0-9]*\\) as $SIM_PORT\$|\\1|p" \
         "$TMP/sim.out") && [ -n "$SIM_PTY" ]; do
         alive "$SIM_PID" || fail "the simulator did not start"
         [ "$SECONDS" -lt "$deadline" ] || fail "the simulator did not say where it is"
         sleep 0.1
     done
-    [ "$(readlink -f "$XDG_CONFIG_HOME/kolvane/ports/com6")" = "$SIM_PTY" ] ||
-        fail "COM6 does not lead to the simulator's $SIM_PTY"
+    [ "$(readlink -f "$XDG_CONFIG_HOME/kolvane/ports/${SIM_PORT,,}")" = "$SIM_PTY" ] ||
+        fail "$SIM_PORT does not lead to the simulator's $SIM_PTY"
 }
 
 # What starts the program: nothing for a Linux build, Wine for the Windows one.

@@ -11,7 +11,8 @@
 # gives it the virtual device), and KOLVANE_WINE_DISPLAY=:N shows windows on that X display;
 # otherwise Wine has none and the programs draw offscreen. A program pulls the pair's plug,
 # as an unplugged adapter would, by creating the file KOLVANE_WINE_UNPLUG names; a fresh
-# pair comes up under the same names once that file is gone.
+# pair comes up under the same names once that file is gone. KOLVANE_WINE_BARE_FONTS=1 makes
+# a new prefix without the faces that stand in for a Windows PC's.
 set -euo pipefail
 
 export WINEPREFIX="${KOLVANE_WINEPREFIX:-${TMPDIR:-/tmp}/kolvane-wine-$(id -u)}"
@@ -39,9 +40,11 @@ if [ ! -f "$WINEPREFIX/.kolvane-ready" ]; then
         done
         # Wine has none of the faces every Windows PC has that the window asks for; these
         # stand in as on Linux, with the same metrics.
-        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
-        printf '"Arial"="Liberation Sans"\n"MS Sans Serif"="Liberation Sans"\n'
-        printf '"Times New Roman"="Liberation Serif"\n'
+        if [ "${KOLVANE_WINE_BARE_FONTS:-}" != 1 ]; then
+            printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+            printf '"Arial"="Liberation Sans"\n"MS Sans Serif"="Liberation Sans"\n'
+            printf '"Times New Roman"="Liberation Serif"\n'
+        fi
     } >"$WINEPREFIX/ports.reg"
     wine regedit /S "$WINEPREFIX/ports.reg" >/dev/null 2>&1
     wineserver -w
