@@ -131,9 +131,10 @@ TEST_F(OwnerTest, WindowAndScriptShareTheLine) {
     startSimulator();
     switchOnToCom6();
     QProcess script;
+    // Waits long enough for an answer that a busy machine delays past the usual 300 ms.
     script.start(QStringLiteral(KOLVANE_SEND_PATH),
-                 {QStringLiteral("--port"), QStringLiteral("COM6"), QStringLiteral("power"),
-                  QStringLiteral("4CH_Show")});
+                 {QStringLiteral("--port"), QStringLiteral("COM6"), QStringLiteral("--wait"),
+                  QStringLiteral("2000"), QStringLiteral("power"), QStringLiteral("4CH_Show")});
     ASSERT_TRUE(waitFor([&] { return framesSeen().size() == 1; }, 5000ms));
     form->Image13Click();
     ASSERT_TRUE(waitFor([&] { return script.state() == QProcess::NotRunning; }, 5000ms));
