@@ -148,7 +148,7 @@ public:
 private:
     template <typename Start>
     bool transfer(const Start& start, DWORD waitMs, DWORD* moved) const;
-    void settleWait() const;
+    void settleWait(bool block = false) const;
     void armWait() const;
     void stopWaiting() const;
 
@@ -190,13 +190,13 @@ bool LocalDevice::transfer(const Start& start, DWORD waitMs, DWORD* moved) const
     return cancelled && ::GetLastError() == ERROR_OPERATION_ABORTED;
 }
 
-// Takes in the waiting read's byte if it has finished.
-void LocalDevice::settleWait() const {
+// Takes in the waiting read's byte if it has finished, or, when `block`, once it has.
+void LocalDevice::settleWait(bool block) const {
     if (!waitPending_) {
         return;
     }
     DWORD got = 0;
-    if (::GetOverlappedResult(handle_, &wait_, &got, FALSE)) {
+    if (::GetOverlappedResult(handle_, &wait_, &got, block)) {
         waitPending_ = false;
         holding_ = got == 1;
         return;
@@ -235,17 +235,10 @@ void LocalDevice::armWait() const {
 // No other read may run while the waiting one is pending: it would take bytes that come
 // after the one the waiting read is about to take.
 void LocalDevice::stopWaiting() const {
-    if (!waitPending_) {
-        return;
+    if (waitPending_) {
+        ::CancelIoEx(handle_, &wait_);
+        settleWait(true);
     }
-    ::CancelIoEx(handle_, &wait_);
-    DWORD got = 0;
-    if (::GetOverlappedResult(handle_, &wait_, &got, TRUE)) {
-        holding_ = got == 1;
-    } else {
-        noteFailure(::GetLastError());
-    }
-    waitPending_ = false;
 }
 
 }  // namespace
